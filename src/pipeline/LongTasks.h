@@ -1,0 +1,53 @@
+// Downloads and child processes that run while the window stays alive.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "pipeline/TaskFields.h"
+
+namespace bw {
+
+// What the tasks need of the window: its log view, its progress bar, its message pump.
+class TaskView {
+ public:
+  virtual ~TaskView() = default;
+  // Adds text (which may hold line breaks) as new lines at the end of the log.
+  virtual void LogAddLine(const std::string& text) = 0;
+  // Caret to the end of the log's text, then EM_SCROLLCARET.
+  virtual void LogScrollToEnd() = 0;
+  // Handles every pending window message of this thread.
+  virtual void ProcessMessages() = 0;
+  virtual int ProgressMin() = 0;
+  virtual int ProgressMax() = 0;
+  virtual void ProgressSetMax(int max) = 0;
+  virtual int ProgressPosition() = 0;
+  virtual void ProgressSetPosition(int position) = 0;
+  virtual void ProgressStepIt() = 0;  // by the bar's step size, 1
+};
+
+class LongTasks {
+ public:
+  LongTasks(TaskFields& fields, TaskView& view);
+  ~LongTasks();
+  LongTasks(const LongTasks&) = delete;
+  LongTasks& operator=(const LongTasks&) = delete;
+
+  void AddLog(const std::string& text);
+  void WaitForTask(int weight);
+  void CheckCancelled();
+  void DownloadFile(const std::string& url, int weight);
+  void RunCommand(const std::string& commandLine, int weight, WORD showWindow);
+  void bCancelClick();
+
+ private:
+  TaskFields& fields_;
+  TaskView& view_;
+};
+
+// Runs on the download thread: fetch into the internet cache, accept only a valid signature.
+std::string DownloadToCache(const std::string& url);
+std::string OemToAnsiString(const std::string& text);
+
+}  // namespace bw

@@ -1,0 +1,36 @@
+#include "support/Versions.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace bw {
+
+std::string FormatVersion(DWORD ms, DWORD ls) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", static_cast<unsigned>(HIWORD(ms)),
+                static_cast<unsigned>(LOWORD(ms)), static_cast<unsigned>(HIWORD(ls)),
+                static_cast<unsigned>(LOWORD(ls)));
+  return buf;
+}
+
+std::string GetFileVersionString(const std::string& path) {
+  std::string result = "0.0.0.0";
+  try {
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+    if (size == 0) return result;
+    std::vector<char> buffer(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT infoLength = 0;
+    if (GetFileVersionInfoA(path.c_str(), 0, size, buffer.data()) &&
+        VerQueryValueA(buffer.data(), "\\", reinterpret_cast<void**>(&info), &infoLength) &&
+        info != nullptr && infoLength >= sizeof(VS_FIXEDFILEINFO)) {
+      result = FormatVersion(info->dwFileVersionMS, info->dwFileVersionLS);
+    }
+  } catch (...) {
+    result = "0.0.0.0";
+  }
+  return result;
+}
+
+}  // namespace bw

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include "support/Errors.h"
+
+using namespace bw;
+
+namespace {
+
+// What the system itself says for a code, trimmed the way messages are.
+std::string SystemText(DWORD code) {
+  char buffer[256] = {};
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buffer, sizeof buffer, nullptr);
+  std::string text(buffer, n);
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.'))
+    text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+TEST(ErrorCodeMessage, SystemCodesTakeTheSystemTextTrimmed) {
+  for (DWORD code : {2u, 5u, 50u, 123u, 1150u, 1223u}) {
+    const std::string expected = SystemText(code);
+    ASSERT_FALSE(expected.empty()) << "Wine has no text for " << code;
+    const std::string text = ErrorCodeMessage(code);
+    EXPECT_EQ(text, expected) << code;
+    EXPECT_NE(text.back(), '.');
+    EXPECT_GT(static_cast<unsigned char>(text.back()), 0x20);
+  }
+}
+
+TEST(ErrorCodeMessage, CodesWithoutTextFallBackToHex) {
+  EXPECT_EQ(ErrorCodeMessage(0x20000000), "#EC#20000000");
+  EXPECT_EQ(ErrorCodeMessage(0x20000001), "#EC#20000001");
+  EXPECT_EQ(ErrorCodeMessage(0xFFFFFFFF), "#EC#FFFFFFFF");
+  EXPECT_EQ(ErrorCodeMessage(0x0000FFFF), "#EC#0000FFFF");
+  // An HRESULT is never looked up in the system table.
+  EXPECT_EQ(ErrorCodeMessage(0x80070002), "#EC#80070002");
+}
+
+TEST(ErrorCodeMessage, CustomTableEntriesAndGaps) {
+  auto& table = CustomErrorMessages();
+  ASSERT_TRUE(table.empty());
+  table = {"First custom", "", "Third."};
+  EXPECT_EQ(ErrorCodeMessage(0x20000000), "First custom");
+  EXPECT_EQ(ErrorCodeMessage(0x20000001), "#EC#20000001");  // empty entry counts as missing
+  EXPECT_EQ(ErrorCodeMessage(0x20000002), "Third.");       // table texts are not trimmed
+  EXPECT_EQ(ErrorCodeMessage(0x20000003), "#EC#20000003");
+  EXPECT_EQ(ErrorCodeMessage(0xA0000000), "#EC#A0000000");  // negative index
+  EXPECT_EQ(ComposeErrorMessage(0x20000002, {"x"}), "Third. x");
+  table.clear();
+}
+
+TEST(ComposeErrorMessage, JoinsDetailsWithFullStopOrBlank) {
+  const std::string base = SystemText(2);
+  EXPECT_EQ(ComposeErrorMessage(2, {}), base);
+  EXPECT_EQ(ComposeErrorMessage(2, {""}), base);
+  EXPECT_EQ(ComposeErrorMessage(2, {Detail()}), base);
+  EXPECT_EQ(ComposeErrorMessage(2, {"x"}), base + ". x");
+  EXPECT_EQ(ComposeErrorMessage(2, {"C:\\Temp\\x.iso"}), base + ". C:\\Temp\\x.iso");
+  EXPECT_EQ(ComposeErrorMessage(2, {"a.", "b"}), base + ". a. b");
+  EXPECT_EQ(ComposeErrorMessage(2, {"a", "", "b"}), base + ". a. b");
+  EXPECT_EQ(ComposeErrorMessage(2, {42, -7}), base + ". 42. -7");
+  EXPECT_EQ(ComposeErrorMessage(0x20000000, {"c"}), "#EC#20000000. c");
+}
+
+// RaiseOSError sets the last error before it raises, but this C++ runtime's thread-local
+// look-ups (TlsGetValue) clear it again while the exception travels; handlers read ErrorCode.
+TEST(RaiseOSError, RaisesTheCodeWithTheBareSystemText) {
+  try {
+    RaiseOSError(5);
+    FAIL() << "no exception";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, 5u);
+    EXPECT_EQ(e.Message(), SystemText(5));
+  }
+  try {
+    RaiseOSError(1150, "(Windows 7+ or Windows Server 2008 R2+)");
+    FAIL() << "no exception";
+  } catch (const Exception& e) {  // caught through the base, as the run's single handler does
+    EXPECT_EQ(e.Message(), SystemText(1150) + ". (Windows 7+ or Windows Server 2008 R2+)");
+    EXPECT_EQ(dynamic_cast<const EOSError&>(e).ErrorCode, 1150u);
+  }
+}
+
+TEST(RaiseOSError, LastOSErrorAndChecks) {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  try {
+    RaiseLastOSErrorEx();
+    FAIL() << "no exception";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, 2u);
+    EXPECT_EQ(e.Message(), SystemText(2));
+  }
+
+  // Any non-zero value passes through unchanged.
+  EXPECT_EQ(CheckLastError(1, "x"), 1);
+  EXPECT_EQ(CheckLastError(-1, "x"), -1);
+  EXPECT_EQ(CheckCode(0x80000000u, 50, "x"), 0x80000000u);
+  EXPECT_EQ(CheckCode(-5, 50), -5);
+
+  EXPECT_EQ(GetFileAttributesA("C:\\no\\such\\file"), INVALID_FILE_ATTRIBUTES);
+  try {
+    CheckLastError(CreateDirectoryA("C:\\no\\such\\parent\\child", nullptr), "the folder");
+    FAIL() << "no exception";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(e.Message(), SystemText(ERROR_PATH_NOT_FOUND) + ". the folder");
+  }
+  try {
+    CheckCode(false, 50, "TXB Worker is too old (0.0.0.0)");
+    FAIL() << "no exception";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, 50u);
+    EXPECT_EQ(e.Message(), SystemText(50) + ". TXB Worker is too old (0.0.0.0)");
+  }
+}
