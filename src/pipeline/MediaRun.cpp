@@ -1,12 +1,421 @@
 #include "pipeline/MediaRun.h"
 
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "support/Errors.h"
+#include "support/Handles.h"
+#include "support/Paths.h"
+#include "support/Registry.h"
+#include "support/Versions.h"
+
+#ifndef BOOTWRIGHT_UPDATE_HOST
+#error "BOOTWRIGHT_UPDATE_HOST names the maker's update server; the build defines it"
+#endif
+
 namespace bw {
 
-// Placeholder until the run lands.
-void bStartClick(RunHost& host) {
-  if (host.StartTag() != 0) host.Unlock();
+namespace {
+
+constexpr int kProgramFiles = 38;  // CSIDL_PROGRAM_FILES
+
+const char kProductInstallerUrl[] = "http://" BOOTWRIGHT_UPDATE_HOST "/download/Txb6Inst.exe";
+const char kDeploymentToolsUrl[] =
+    "https://download.microsoft.com/download/8/6/c/86c218f3-4349-4aa5-beba-d05e48bbc286/adk/"
+    "adksetup.exe";
+const char kWinPEUrl[] =
+    "https://download.microsoft.com/download/E/F/A/EFA17CF0-7140-4E92-AC0A-D89366EBD79E/"
+    "adkwinpeaddons/adkwinpesetup.exe";
+
+const char kUninstallKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessel Backup System_is1";
+const char kKitRoot[] = "Assessment and Deployment Kit";
+
+// The kit's installers answer 2008 when they will not install silently; the user then
+// finishes the same installation in the installer's own window.
+constexpr DWORD kInstallRefusedSilently = 2008;
+
+const char kTemplateCopy[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%" "%DEST%\" >NUL)";
+const char kTemplateCopyFixed[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%\*.*" "%DEST%\*.*" >NUL)";
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string GetSpecialFolder(int) { return {}; }
+bool FolderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Creates the folder and every missing parent; on failure the thread's last error says why.
+BOOL ForceDirectories(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '\\') path.pop_back();
+  if (path.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return FALSE;
+  }
+  if (FolderExists(path)) return TRUE;
+  const size_t slash = path.find_last_of('\\');
+  if (slash != std::string::npos && slash > 0 && !ForceDirectories(path.substr(0, slash))) {
+    return FALSE;
+  }
+  if (CreateDirectoryA(path.c_str(), nullptr)) return TRUE;
+  const DWORD error = GetLastError();
+  if (FolderExists(path)) return TRUE;  // made meanwhile by someone else
+  SetLastError(error);
+  return FALSE;
+}
+
+std::string WithoutTrailingBackslash(std::string path) {
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+bool SameText(std::string a, std::string b) {
+  if (a.size() != b.size()) return false;
+  if (!a.empty()) {
+    CharUpperBuffA(a.data(), static_cast<DWORD>(a.size()));
+    CharUpperBuffA(b.data(), static_cast<DWORD>(b.size()));
+  }
+  return a == b;
+}
+
+// Characters that no file name may hold, or that cmd.exe acts on even between quotes. Trail
+// bytes of double-byte characters are not characters of their own and are skipped.
+bool UnsafeForScript(const std::string& path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsDBCSLeadByte(c) && i + 1 < path.size()) {
+      ++i;
+      continue;
+    }
+    if (c < 0x20 || std::strchr("\"<>|*?%^", c) != nullptr) return true;
+  }
+  return false;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  CheckLastError(static_cast<bool>(file), path);
+  std::string bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  for (;;) {
+    CheckLastError(ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr), path);
+    if (got == 0) break;
+    bytes.append(buffer, got);
+  }
+  return bytes;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  CheckLastError(static_cast<bool>(file), path);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
+    DWORD written = 0;
+    CheckLastError(WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr), path);
+    CheckCode(written == chunk, ERROR_WRITE_FAULT, path);
+    done += written;
+  }
+}
+
+// The text as a list of lines would hold it: CR, LF and CR LF all end a line, and every line,
+// the last one too, ends with CR LF.
+std::string WithCrLfLines(const std::string& text) {
+  std::string result;
+  result.reserve(text.size() + text.size() / 16);
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t end = text.find_first_of("\r\n", i);
+    if (end == std::string::npos) {
+      result.append(text, i, std::string::npos);
+      result += "\r\n";
+      break;
+    }
+    result.append(text, i, end - i);
+    result += "\r\n";
+    i = end + 1;
+    if (text[end] == '\r' && i < text.size() && text[i] == '\n') ++i;
+  }
+  return result;
+}
+
+std::string KitPath(const std::string& workDir, const char* part, const char* file) {
+  return JoinPath({workDir, "ADK", kKitRoot, part, file});
+}
+
+struct KitPart {
+  const char* marker[2];  // below the kit's root
+  const char* missing;
+  const char* url;
+  const char* installing;
+  const char* features;
+  int weight;
+  const char* manual;
+};
+
+const KitPart kDeploymentTools = {
+    {"Deployment Tools", "DandISetEnv.bat"},
+    "Windows Assessment and Deployment Kit (ADK) is missing.",
+    kDeploymentToolsUrl,
+    "Installing Windows Assessment and Deployment Kit (ADK)...",
+    "/features OptionId.DeploymentTools /installpath \"%S\"",
+    60,
+    "Cannot install ADK automatically. Try install it manually but don't change any options.",
+};
+
+const KitPart kWinPE = {
+    {"Windows Preinstallation Environment", "copype.cmd"},
+    "Windows Preinstallation Environment (WinPE) is missing.",
+    kWinPEUrl,
+    "Installing Windows Preinstallation Environment (WinPE). Up to 5 GB must be downloaded. "
+    "It may take a few minutes...",
+    "/features OptionId.WindowsPreinstallationEnvironment /installpath \"%S\"",
+    1200,
+    "Cannot install WinPE automatically. Try install it manually but don't change any options.",
+};
+
+std::string ReplaceS(const std::string& format, const std::string& value) {
+  std::string result = format;
+  const size_t at = result.find("%S");
+  if (at != std::string::npos) result.replace(at, 2, value);
+  return result;
+}
+
+void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& part) {
+  if (FileExists(KitPath(workDir, part.marker[0], part.marker[1]))) return;
+  host.AddLog(part.missing);
+  host.DownloadFile(part.url, 10);
+  host.AddLog(part.installing);
+  const std::string command = QuotedString(host.Fields().DownloadedFile) + " " +
+                              ReplaceS(part.features, JoinPath({workDir, "ADK"}));
+  bool interactive = false;
+  try {
+    host.RunCommand(command + " /q", part.weight, SW_HIDE);
+  } catch (const EOSError& e) {
+    if (e.ErrorCode != kInstallRefusedSilently) throw;
+    interactive = true;
+  }
+  if (interactive) {
+    host.AddLog(part.manual);
+    host.RunCommand(command, part.weight, SW_SHOW);
+  }
+}
+
+void StageWorker(RunHost& host, const std::string& workDir) {
+  const std::string workerDir = JoinPath({workDir, "TXB"});
+  CheckLastError(ForceDirectories(workerDir), workerDir);
+  const std::string worker = JoinPath({workerDir, "TXBWorker.exe"});
+
+  const std::string installed =
+      ReadRegistryString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation");
+  if (!installed.empty() &&
+      !SameText(WithoutTrailingBackslash(installed), WithoutTrailingBackslash(workerDir))) {
+    for (const char* name : {"TXBWorker.exe", "TXBWorker.ex_"}) {
+      const std::string source = JoinPath({installed, name});
+      if (!FileExists(source)) continue;
+      CheckLastError(CopyFileA(source.c_str(), worker.c_str(), FALSE), source);
+      break;
+    }
+  }
+
+  if (!FileExists(worker)) {
+    host.AddLog("TXB Worker is missing.");
+    host.DownloadFile(kProductInstallerUrl, 30);
+    host.AddLog("Installing Tessel Backup System - Worker (TXB Worker)...");
+    host.RunCommand(QuotedString(host.Fields().DownloadedFile) + " " +
+                        ReplaceS("/SP- /verysilent /noicons /LOG /COMPONENTS=\"TXB_Worker\" "
+                                 "/dir=\"%S\"",
+                                 workerDir),
+                    20, SW_HIDE);
+  }
+
+  const std::string version = GetFileVersionString(worker);
+  CheckCode(WorkerVersionAccepted(version), 50, "TXB Worker is too old (" + version + ")");
+}
+
+char DriveLetter(RunHost& host) {
+  const char letter = host.UsbDriveLetter();
+  return letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+}
+
+// Refuses targets that must never reach the build script, before anything is written.
+void CheckTarget(RunHost& host, const SystemProbe& system) {
+  if (host.IsoSelected()) {
+    const std::string iso = host.IsoFileText();
+    CheckCode(!UnsafeForScript(iso), ERROR_INVALID_NAME, iso);
+    return;
+  }
+  const char letter = DriveLetter(host);
+  const std::string windows = system.WindowsDirectory();
+  const bool systemDrive = windows.size() >= 2 && windows[1] == ':' &&
+                           SameText(windows.substr(0, 1), std::string(1, letter));
+  CheckCode(!systemDrive, ERROR_NOT_SUPPORTED,
+            std::string(1, letter) + ": holds the running Windows and cannot be reformatted");
+}
+
+void MakeMedium(RunHost& host, const SystemProbe& system) {
+  const WindowsVersion version = system.Version();
+  CheckCode(version.platformId >= VER_PLATFORM_WIN32_NT &&
+                ((version.major == 6 && version.minor >= 1) || version.major > 6),
+            ERROR_OLD_WIN_VERSION, "(Windows 7+ or Windows Server 2008 R2+)");
+  CheckTarget(host, system);
+
+  TaskFields& fields = host.Fields();
+  fields.WorkDir = JoinPath({GetSpecialFolder(kProgramFiles), "Tessel Software", "Bootwright"});
+  const std::string workDir = fields.WorkDir;
+  CheckLastError(ForceDirectories(workDir), workDir);
+  for (const char* name : {"bwrs.bat", "winpe.jpg", "startnet.cmd"}) {
+    ExtractResource(workDir, name);
+  }
+
+  StageWorker(host, workDir);
+  InstallKitPart(host, workDir, kDeploymentTools);
+  InstallKitPart(host, workDir, kWinPE);
+
+  host.AddLog("Creating the boot image....");
+  std::string arguments;
+  if (host.IsoSelected()) {
+    arguments = " ISO " + QuotedString(host.IsoFileText());
+  } else {
+    arguments = " USB " + QuotedString(std::string(1, DriveLetter(host)) + ":");
+    PatchMakeWinPEMedia(
+        KitPath(workDir, "Windows Preinstallation Environment", "MakeWinPEMedia.cmd"), system);
+  }
+  arguments += host.ImageTypeIndex() == 0 ? " amd64" : " x86";
+  host.RunCommand(QuotedString(JoinPath({workDir, "bwrs.bat"})) + arguments, 600, SW_HIDE);
+}
+
+void BackToIdle(RunHost& host) {
+  host.ResetProgress();
+  host.SetStartEnabled(true);
+  host.SetCancelEnabled(false);
+  host.SetOptionsEnabled(true);
+}
+
+}  // namespace
+
+WindowsVersion SystemProbe::Version() const {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!GetVersionExA(&info)) return {};
+  return {info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion};
+}
+
+std::string SystemProbe::WindowsDirectory() const {
+  char buffer[MAX_PATH + 1] = {};
+  const UINT length = GetWindowsDirectoryA(buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::string(buffer, length);
+}
+
+const SystemProbe& RealSystem() {
+  static const SystemProbe system;
+  return system;
+}
+
+void bStartClick(RunHost& host) { bStartClick(host, RealSystem()); }
+
+void bStartClick(RunHost& host, const SystemProbe& system) {
+  // Any flag but 0 means the agreement page: the click only accepts the agreement.
+  if (host.StartTag() != 0) {
+    host.Unlock();
+    return;
+  }
+  if (host.UsbSelected() &&
+      !host.ConfirmReformat("This command reformats the drive " + host.UsbDriveText() +
+                            "\r\n\r\nDo you want to continue?")) {
+    return;
+  }
+
+  host.SetStartEnabled(false);
+  host.SetCancelEnabled(true);
+  host.SetOptionsEnabled(false);
+  TaskFields& fields = host.Fields();
+  fields.CancelRequested = false;
+  fields.TaskHandle = nullptr;
+  host.ClearLog();
+
+  try {
+    MakeMedium(host, system);
+  } catch (const Exception& e) {
+    host.AddLog(e.Message());
+  } catch (...) {
+    // Not ours to report, but the window must not stay busy behind the error box.
+    BackToIdle(host);
+    throw;
+  }
+  BackToIdle(host);
+}
+
+std::string GetSpecialFolder(int csidl) {
+  char buffer[MAX_PATH + 1] = {};
+  if (!SHGetSpecialFolderPathA(nullptr, buffer, csidl, TRUE)) return {};
+  return buffer;
+}
+
+void ExtractResource(const std::string& workDir, const std::string& name) {
+  const HMODULE module = GetModuleHandleA(nullptr);
+  const HRSRC resource = CheckLastError(FindResourceA(module, name.c_str(), RT_RCDATA), name);
+  const HGLOBAL loaded = CheckLastError(LoadResource(module, resource), name);
+  const DWORD size = SizeofResource(module, resource);
+  const void* data = size != 0 ? CheckLastError(LockResource(loaded), name) : nullptr;
+  WriteWholeFile(JoinPath({workDir, name}),
+                 size != 0 ? std::string(static_cast<const char*>(data), size) : std::string());
+}
+
+void PatchMakeWinPEMedia(const std::string& path) { PatchMakeWinPEMedia(path, RealSystem()); }
+
+void PatchMakeWinPEMedia(const std::string& path, const SystemProbe& system) {
+  try {
+    const WindowsVersion version = system.Version();
+    if (version.major != 6 || version.minor != 1) return;
+    std::string text = WithCrLfLines(ReadWholeFile(path));
+    const size_t at = text.find(kTemplateCopy);
+    if (at == std::string::npos) return;
+    text.replace(at, std::strlen(kTemplateCopy), kTemplateCopyFixed);
+    WriteWholeFile(path, text);
+  } catch (...) {
+    // A kit that cannot be mended is built with as it is.
+  }
+}
+
+bool WorkerVersionAccepted(const std::string& version) {
+  unsigned long parts[3] = {0, 0, 0};
+  size_t i = 0;
+  for (unsigned long& part : parts) {
+    while (i < version.size() && version[i] >= '0' && version[i] <= '9') {
+      if (part < 1000000) part = part * 10 + static_cast<unsigned long>(version[i] - '0');
+      ++i;
+    }
+    if (i < version.size() && version[i] == '.')
+      ++i;
+    else
+      break;
+  }
+  const unsigned long limit[3] = {6, 1, 5};
+  for (int k = 0; k < 3; ++k) {
+    if (parts[k] != limit[k]) return parts[k] > limit[k];
+  }
+  return false;
+}
+
+std::string QuotedString(const std::string& text) {
+  std::string result = "\"";
+  for (char c : text) {
+    if (c == '"') result += '"';
+    result += c;
+  }
+  return result + "\"";
+}
 
 }  // namespace bw

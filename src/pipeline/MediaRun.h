@@ -19,13 +19,13 @@ class RunHost {
   virtual void Unlock() = 0;
   virtual TaskFields& Fields() = 0;
 
-  virtual int StartTag() = 0;         // bStart.Tag: 0 options page, otherwise agreement page
-  virtual bool UsbSelected() = 0;     // rUSB
-  virtual bool IsoSelected() = 0;     // rIso
+  virtual int StartTag() = 0;              // bStart.Tag: 0 options page, otherwise agreement page
+  virtual bool UsbSelected() = 0;          // rUSB
+  virtual bool IsoSelected() = 0;          // rIso
   virtual std::string UsbDriveText() = 0;  // as USBDrive shows the selected drive
-  virtual char UsbDriveLetter() = 0;  // upper case
+  virtual char UsbDriveLetter() = 0;       // upper case
   virtual std::string IsoFileText() = 0;
-  virtual int ImageTypeIndex() = 0;   // cbImageType.ItemIndex
+  virtual int ImageTypeIndex() = 0;  // cbImageType.ItemIndex
   // The reformat warning (Yes/No, warning icon, caption "Warning", owned by the window);
   // false only for No.
   virtual bool ConfirmReformat(const std::string& text) = 0;
@@ -36,8 +36,41 @@ class RunHost {
   virtual void ResetProgress() = 0;  // pb to its minimum
 };
 
-void bStartClick(RunHost& host);
+struct WindowsVersion {
+  DWORD platformId = 0;
+  DWORD major = 0;
+  DWORD minor = 0;
+};
 
+// What the run asks of the machine it runs on, apart from files, registry and children.
+class SystemProbe {
+ public:
+  virtual ~SystemProbe() = default;
+  virtual WindowsVersion Version() const;        // GetVersionExA
+  virtual std::string WindowsDirectory() const;  // GetWindowsDirectoryA
+};
+
+// The running machine itself.
+const SystemProbe& RealSystem();
+
+void bStartClick(RunHost& host);
+void bStartClick(RunHost& host, const SystemProbe& system);
+
+// SHGetSpecialFolderPathA with the create flag; empty on failure.
 std::string GetSpecialFolder(int csidl);
+
+// Saves the module's RCDATA resource `name` unchanged as workDir\name.
+void ExtractResource(const std::string& workDir, const std::string& name);
+
+// The kit's media writer copies its template wrongly on Windows 7; mends it in place there.
+// Never raises.
+void PatchMakeWinPEMedia(const std::string& path);
+void PatchMakeWinPEMedia(const std::string& path, const SystemProbe& system);
+
+// True when the first three numbers of "a.b.c.d" are above 6.1.5.
+bool WorkerVersionAccepted(const std::string& version);
+
+// Enclosed in double quotes, inner double quotes doubled.
+std::string QuotedString(const std::string& text);
 
 }  // namespace bw
