@@ -1,0 +1,25 @@
+// Optional OS entry points: looked up once, left empty when the module or name is missing.
+#pragma once
+
+#include <windows.h>
+
+namespace bw {
+
+// The entry `name` of `module` as a typed function pointer, or nullptr.
+template <typename Fn>
+Fn ProcEntry(HMODULE module, const char* name) {
+  if (!module) return nullptr;
+  // Through void* so the compiler accepts the change of function type.
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// The entry `name` of a module that is already loaded (never loads it).
+template <typename Fn>
+Fn LoadedEntry(const char* module, const char* name) {
+  return ProcEntry<Fn>(::GetModuleHandleA(module), name);
+}
+
+// LoadLibraryA, counting a handle of 32 or less as failure (nullptr).
+HMODULE LoadModule(const char* name);
+
+}  // namespace bw
