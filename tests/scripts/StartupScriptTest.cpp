@@ -1,0 +1,291 @@
+// The recovery start-up script, run under Wine's cmd with the worker and the console tools
+// replaced by their stand-ins, keys and answers typed as a user would.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/ConsoleSession.h"
+#include "common/TestSupport.h"
+
+namespace {
+
+using bwtest::ConsoleSession;
+
+const char kMenu[] =
+    "Tessel Backup System Worker - Startup Wizard\r\n"
+    "\r\n"
+    "\r\n"
+    "Would you like to connect to a backup server?\r\n"
+    "1) Yes - Automatic mode (or wait for 15 seconds)\r\n"
+    "2) Yes - Manual mode\r\n"
+    "3) No - back to the command line\r\n";
+
+// The Enter key of a piped answer. Wine's set /p keeps the carriage return of a CR LF from a
+// pipe as part of the answer (an "empty" answer then defines the variable), where Windows
+// drops it; a bare line feed ends the answer cleanly on both.
+const char kEnter[] = "\n";
+
+const char kAskServer[] = "Enter the backup server IP address (required): ";
+const char kAskPort[] = "Enter the TCP port number (empty = 4531): ";
+const char kAskName[] = "Enter a name for this computer (required): ";
+const char kAskIp[] = "Enter an IP address for this computer (empty = DHCP): ";
+const char kAskMask[] = "Enter the network mask (empty = 255.255.255.0): ";
+const char kAskGateway[] = "Enter the default gateway IP (empty = NONE): ";
+
+// Words of a command line, blanks collapsed: what a program's argument parser hands it.
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+std::string Join(const std::vector<std::string>& words) {
+  std::string text;
+  for (const auto& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Each part appears in the text, after the one before it.
+void ExpectInOrder(const std::string& text, const std::vector<std::string>& parts) {
+  size_t from = 0;
+  for (const auto& part : parts) {
+    size_t at = text.find(part, from);
+    ASSERT_NE(at, std::string::npos) << "missing, or out of order: \"" << part << "\"\n" << text;
+    from = at + part.size();
+  }
+}
+
+class StartupScriptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string script = bwtest::ReadFileBytes(bwtest::SourcePath("resources/startnet.cmd"));
+    // Wine's cmd always runs its own built-in choice, which ignores /t, /d and piped keys,
+    // even with a choice.exe on the path. This copy of the script names the stand-in by its
+    // full path in that one command; nothing else differs from the carried script.
+    const std::string menu = "\r\nchoice /c 123 /t 15 /d 1 /n\r\n";
+    ASSERT_EQ(Count(script, menu), 1u) << "the menu's choice command is not where expected";
+    script.replace(script.find(menu) + 2, 6, bwtest::Quote(bwtest::StandinDir() + "\\choice.exe"));
+    bwtest::WriteFileBytes(scratch_ / "startnet.cmd", script);
+
+    char path[32768] = {};
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    env_.Set("PATH", bwtest::StandinDir() + ";" + path);  // the worker, timeout, wpeinit, ping
+    env_.Set("TEMP", scratch_.Path());
+    env_.Set("BW_JOURNAL", scratch_ / "journal.txt");
+    env_.Set("BW_TIMEOUT_WAIT_MS", "0");
+    env_.Set("BW_PING_WAIT_MS", "0");
+    env_.Set("BW_CHOICE_WAIT_MS", "10000");  // the tests type their key long before that
+    for (const char* name :
+         {"BW_CHOICE_ANSWER", "BW_CHOICE_EXIT", "BW_WORKER_SERVER", "BW_WORKER_DISCOVER_EXIT",
+          "BW_WORKER_RECOVERY_EXIT", "BW_WORKER_DELAY_MS", "BW_WPEINIT_EXIT"}) {
+      env_.Unset(name);
+    }
+  }
+
+  std::unique_ptr<ConsoleSession> Start() {
+    auto session = std::make_unique<ConsoleSession>(
+        "cmd.exe /c " + bwtest::Quote(scratch_ / "startnet.cmd"), scratch_.Path());
+    EXPECT_TRUE(session->Expect(kMenu)) << session->Output();
+    return session;
+  }
+
+  // Each stand-in call as "<tool> <arguments>", the program's own path left out.
+  std::vector<std::string> Journal() {
+    std::vector<std::string> calls;
+    std::istringstream in(bwtest::ReadFileBytes(scratch_ / "journal.txt"));
+    for (std::string line; std::getline(in, line);) {
+      std::vector<std::string> words = Words(line);
+      if (words.empty()) continue;
+      if (words.size() > 1) {
+        std::string program = words[1];
+        for (char& c : program) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string tool = words[0];
+        for (char& c : tool) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        auto endsWith = [&](const std::string& suffix) {
+          return program.size() >= suffix.size() &&
+                 program.compare(program.size() - suffix.size(), suffix.size(), suffix) == 0;
+        };
+        if (endsWith(tool) || endsWith(tool + ".exe") || endsWith(tool + ".exe\"")) {
+          words.erase(words.begin() + 1);
+        }
+      }
+      calls.push_back(Join(words));
+    }
+    return calls;
+  }
+
+  // The words after "-recovery" of every recovery run of the worker.
+  std::vector<std::vector<std::string>> RecoveryRuns() {
+    std::vector<std::vector<std::string>> runs;
+    for (const auto& call : Journal()) {
+      std::vector<std::string> words = Words(call);
+      if (words.size() >= 2 && words[0] == "TXBWorker" && words[1] == "-recovery") {
+        runs.emplace_back(words.begin() + 2, words.end());
+      }
+    }
+    return runs;
+  }
+
+  bwtest::ScratchDir scratch_{"startnet"};
+  bwtest::ScopedEnv env_;
+};
+
+TEST_F(StartupScriptTest, NoKeyFindsServerAndHandsItToWorkerThenUpdateEndsAtCommandLine) {
+  env_.Set("BW_CHOICE_WAIT_MS", "0");  // nobody presses a key: the menu's wait runs out
+  env_.Set("BW_WORKER_SERVER", "10.1.2.3");
+  env_.Set("BW_WORKER_RECOVERY_EXIT", "162");
+  auto session = Start();
+  session->Finish();
+  std::string output = session->Output();
+
+  ExpectInOrder(output, {"\r\n\r\nInitializing devices. This process may take several "
+                         "minutes...\r\n",
+                         kMenu, "1\r\n\r\n",
+                         "\r\nLooking for a backup server. Please wait...\r\n\r\n\r\nBackup "
+                         "server has been found at IP address 10.1.2.3\r\n",
+                         "Update in progress, please wait...\r\n"});
+  EXPECT_EQ(bwtest::ReadFileBytes(scratch_ / "serverip.txt"), "10.1.2.3\r\n");
+
+  std::vector<std::string> calls = Journal();
+  ASSERT_EQ(calls.size(), 6u) << output;
+  EXPECT_EQ(calls[0], "wpeinit");
+  EXPECT_EQ(calls[1], "choice /c 123 /t 15 /d 1 /n");
+  EXPECT_EQ(calls[2], "TXBWorker -discover");
+  EXPECT_EQ(calls[3], "timeout /t 5");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(calls[4], match,
+                               std::regex("TXBWorker -recovery WSAUTO_(0|[1-9][0-9]*) "
+                                          "10\\.1\\.2\\.3:4531")))
+      << calls[4];
+  EXPECT_LE(std::atoi(match[1].str().c_str()), 32767);
+  EXPECT_EQ(calls[5], "ping localhost -n 40");
+  // The update pause leads to the command line, never back to the menu.
+  EXPECT_EQ(Count(output, kMenu), 1u);
+}
+
+TEST_F(StartupScriptTest, ServerNotFoundShowsDiscoveryCodeAndMenuAgain) {
+  env_.Set("BW_WORKER_DISCOVER_EXIT", "53");
+  auto session = Start();
+  session->Type("1");
+  ASSERT_TRUE(
+      session->Expect("\r\n\r\n\r\nBackup server has not been found.\r\nError code: 53\r\n"))
+      << session->Output();
+  ASSERT_TRUE(session->Expect(kMenu)) << session->Rest();
+  session->Type("3");
+  session->Finish();
+
+  EXPECT_EQ(Journal(), (std::vector<std::string>{"wpeinit", "choice /c 123 /t 15 /d 1 /n",
+                                                 "TXBWorker -discover", "timeout /t 30",
+                                                 "choice /c 123 /t 15 /d 1 /n"}));
+}
+
+TEST_F(StartupScriptTest, MenuChoiceThreeEndsAtOnce) {
+  auto session = Start();
+  session->Type("3");
+  session->Finish();
+  EXPECT_EQ(Journal(), (std::vector<std::string>{"wpeinit", "choice /c 123 /t 15 /d 1 /n"}));
+  EXPECT_EQ(session->Output().find("Looking for"), std::string::npos);
+}
+
+TEST_F(StartupScriptTest, FailingMenuToolFallsThroughToAutomaticMode) {
+  env_.Set("BW_CHOICE_EXIT", "255");
+  env_.Set("BW_WORKER_RECOVERY_EXIT", "162");
+  auto session = Start();
+  session->Finish();
+  EXPECT_NE(session->Output().find("Backup server has been found at IP address 192.168.1.10"),
+            std::string::npos)
+      << session->Output();
+}
+
+TEST_F(StartupScriptTest, ManualModeWithDhcpAsksAgainForRequiredAnswersAndTakesDefaultPort) {
+  env_.Set("BW_WORKER_RECOVERY_EXIT", "162");
+  auto session = Start();
+  session->Type("2");
+  ASSERT_TRUE(session->Expect(kAskServer)) << session->Rest();
+  session->Type(kEnter);
+  ASSERT_TRUE(session->Expect(kAskServer)) << session->Rest();
+  session->Type("10.0.0.5" + std::string(kEnter));
+  ASSERT_TRUE(session->Expect(kAskPort)) << session->Rest();
+  session->Type(kEnter);
+  ASSERT_TRUE(session->Expect(kAskName)) << session->Rest();
+  session->Type(kEnter);
+  ASSERT_TRUE(session->Expect(kAskName)) << session->Rest();
+  session->Type("RESCUE-PC" + std::string(kEnter));
+  ASSERT_TRUE(session->Expect(kAskIp)) << session->Rest();
+  session->Type(kEnter);
+  ASSERT_TRUE(session->Expect("Update in progress, please wait...\r\n")) << session->Rest();
+  session->Finish();
+
+  std::string output = session->Output();
+  EXPECT_EQ(output.find(kAskMask), std::string::npos);
+  EXPECT_EQ(output.find(kAskGateway), std::string::npos);
+  EXPECT_EQ(RecoveryRuns(),
+            (std::vector<std::vector<std::string>>{{"RESCUE-PC", "10.0.0.5:4531"}}));
+}
+
+TEST_F(StartupScriptTest, ManualPassesStartEmptyAndPassStaticAddressesWithDefaults) {
+  env_.Set("BW_WORKER_RECOVERY_EXIT", "5");  // each connection ends, the menu comes back
+  auto session = Start();
+  auto answer = [&](const char* prompt, const std::string& text) {
+    ASSERT_TRUE(session->Expect(prompt)) << "no prompt " << prompt << "\n" << session->Rest();
+    session->Type(text + kEnter);
+  };
+  auto endPass = [&] {
+    ASSERT_TRUE(session->Expect("Recovery connection ended with code 5.")) << session->Rest();
+    ASSERT_TRUE(session->Expect("Press any key")) << session->Rest();
+    session->Type(kEnter);
+    ASSERT_TRUE(session->Expect(kMenu)) << session->Rest();
+  };
+
+  // Static address, default mask, a gateway: five words.
+  session->Type("2");
+  answer(kAskServer, "10.0.0.5");
+  answer(kAskPort, "5000");
+  answer(kAskName, "PC1");
+  answer(kAskIp, "10.0.0.20");
+  answer(kAskMask, "");
+  answer(kAskGateway, "10.0.0.1");
+  endPass();
+
+  // Static address and mask, no gateway: the earlier gateway is gone.
+  session->Type("2");
+  answer(kAskServer, "10.0.0.6");
+  answer(kAskPort, "");
+  answer(kAskName, "PC2");
+  answer(kAskIp, "10.0.0.21");
+  answer(kAskMask, "255.255.0.0");
+  answer(kAskGateway, "");
+  endPass();
+
+  // DHCP, after all that was entered before; a name with blanks becomes several words.
+  session->Type("2");
+  answer(kAskServer, "");
+  answer(kAskServer, "10.0.0.7");
+  answer(kAskPort, "");
+  answer(kAskName, "");
+  answer(kAskName, "front desk");
+  answer(kAskIp, "");
+  endPass();
+
+  session->Type("3");
+  session->Finish();
+
+  EXPECT_EQ(RecoveryRuns(), (std::vector<std::vector<std::string>>{
+                                {"PC1", "10.0.0.5:5000", "10.0.0.20", "255.255.255.0", "10.0.0.1"},
+                                {"PC2", "10.0.0.6:4531", "10.0.0.21", "255.255.0.0"},
+                                {"front", "desk", "10.0.0.7:4531"}}));
+}
+
+}  // namespace
