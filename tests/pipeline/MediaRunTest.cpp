@@ -1,0 +1,724 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/TestSupport.h"
+#include "pipeline/MediaRun.h"
+#include "support/Errors.h"
+#include "support/Handles.h"
+
+using namespace bw;
+using bwtest::FileExists;
+using bwtest::FolderExists;
+using bwtest::ReadFileBytes;
+using bwtest::WriteFileBytes;
+
+namespace {
+
+const char kUninstallKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessel Backup System_is1";
+const std::string kProductUrl = "http://" BOOTWRIGHT_UPDATE_HOST "/download/Txb6Inst.exe";
+const std::string kAdkUrl =
+    "https://download.microsoft.com/download/8/6/c/86c218f3-4349-4aa5-beba-d05e48bbc286/adk/"
+    "adksetup.exe";
+const std::string kWinPEUrl =
+    "https://download.microsoft.com/download/E/F/A/EFA17CF0-7140-4E92-AC0A-D89366EBD79E/"
+    "adkwinpeaddons/adkwinpesetup.exe";
+const char kTemplateCopy[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%" "%DEST%\" >NUL)";
+const char kTemplateCopyFixed[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%\*.*" "%DEST%\*.*" >NUL)";
+
+std::string Maker() { return GetSpecialFolder(38) + "\\Tessel Software"; }
+std::string WorkDir() { return Maker() + "\\Bootwright"; }
+std::string WorkerDir() { return WorkDir() + "\\TXB"; }
+std::string Worker() { return WorkerDir() + "\\TXBWorker.exe"; }
+std::string Kit() { return WorkDir() + "\\ADK\\Assessment and Deployment Kit"; }
+std::string DandISetEnv() { return Kit() + "\\Deployment Tools\\DandISetEnv.bat"; }
+std::string Copype() { return Kit() + "\\Windows Preinstallation Environment\\copype.cmd"; }
+std::string MediaWriter() {
+  return Kit() + "\\Windows Preinstallation Environment\\MakeWinPEMedia.cmd";
+}
+std::string Standin(const std::string& name) { return bwtest::StandinDir() + "\\" + name; }
+
+// Creates the folders above a file, then the file.
+void PutFile(const std::string& path, const std::string& bytes = "x") {
+  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
+    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+  }
+  WriteFileBytes(path, bytes);
+}
+
+void CopyInto(const std::string& source, const std::string& target) {
+  PutFile(target);
+  ASSERT_TRUE(CopyFileA(source.c_str(), target.c_str(), FALSE)) << source << ": " << GetLastError();
+}
+
+// What follows `switch` in a command line, up to the next double quote.
+std::string QuotedArgument(const std::string& command, const std::string& switchText) {
+  size_t at = command.find(switchText);
+  if (at == std::string::npos) return {};
+  at += switchText.size();
+  return command.substr(at, command.find('"', at) - at);
+}
+
+std::string ErrorLine(DWORD code, const std::string& details = {}) {
+  return ComposeErrorMessage(code, {details});
+}
+
+class FakeSystem : public SystemProbe {
+ public:
+  WindowsVersion version{2, 6, 1};
+  std::string windows = "C:\\windows";
+  WindowsVersion Version() const override { return version; }
+  std::string WindowsDirectory() const override { return windows; }
+};
+
+// The window as the run sees it. Every call that matters lands in one ordered transcript;
+// downloads and children are played by scripts that act like the real installers.
+class FakeHost : public RunHost {
+ public:
+  std::vector<std::string> events;
+  TaskFields fields;
+  int tag = 0;
+  bool usb = false;
+  std::string driveText = "E:";
+  char driveLetter = 'E';
+  std::string isoText = "C:\\TXBRecovery.iso";
+  int imageType = 1;
+  bool answer = true;
+  // Exit codes per kind of child ("worker", "adk", "winpe", "build"), played in order; 0 when
+  // none is left. -1 stands for a press on Cancel.
+  std::map<std::string, std::deque<long>> exitCodes;
+  bool installersWork = true;
+  std::string workerStandin = Standin("TXBWorker.exe");
+  std::function<void(const std::string&)> onDownload;
+
+  void AddLog(const std::string& text) override { events.push_back("log: " + text); }
+  void DownloadFile(const std::string& url, int weight) override {
+    events.push_back("download " + std::to_string(weight) + ": " + url);
+    if (onDownload) onDownload(url);
+    fields.DownloadedFile = "C:\\cache\\" + url.substr(url.rfind('/') + 1);
+  }
+  void RunCommand(const std::string& commandLine, int weight, WORD showWindow) override {
+    events.push_back("run " + std::to_string(weight) + "/" + std::to_string(showWindow) + ": " +
+                     commandLine);
+    const std::string kind = KindOf(commandLine);
+    long code = 0;
+    if (!exitCodes[kind].empty()) {
+      code = exitCodes[kind].front();
+      exitCodes[kind].pop_front();
+    }
+    if (code == -1) throw EAbort("Cancelled.");
+    if (code != 0) throw EOSError(ErrorLine(static_cast<DWORD>(code)), static_cast<DWORD>(code));
+    if (installersWork) Install(kind, commandLine);
+  }
+  void Unlock() override { events.push_back("unlock"); }
+  TaskFields& Fields() override { return fields; }
+  int StartTag() override { return tag; }
+  bool UsbSelected() override { return usb; }
+  bool IsoSelected() override { return !usb; }
+  std::string UsbDriveText() override { return driveText; }
+  char UsbDriveLetter() override { return driveLetter; }
+  std::string IsoFileText() override { return isoText; }
+  int ImageTypeIndex() override { return imageType; }
+  bool ConfirmReformat(const std::string& text) override {
+    events.push_back("confirm: " + text);
+    return answer;
+  }
+  void SetStartEnabled(bool on) override { events.push_back(std::string("start ") + Onoff(on)); }
+  void SetCancelEnabled(bool on) override { events.push_back(std::string("cancel ") + Onoff(on)); }
+  void SetOptionsEnabled(bool on) override {
+    events.push_back(std::string("options ") + Onoff(on));
+  }
+  void ClearLog() override { events.push_back("clear log"); }
+  void ResetProgress() override { events.push_back("progress to min"); }
+
+  std::vector<std::string> Only(const std::string& prefix) const {
+    std::vector<std::string> picked;
+    for (const auto& e : events) {
+      if (e.rfind(prefix, 0) == 0) picked.push_back(e);
+    }
+    return picked;
+  }
+
+ private:
+  static const char* Onoff(bool on) { return on ? "on" : "off"; }
+  static std::string KindOf(const std::string& command) {
+    if (command.find("/COMPONENTS=") != std::string::npos) return "worker";
+    if (command.find("OptionId.DeploymentTools") != std::string::npos) return "adk";
+    if (command.find("OptionId.WindowsPreinstallationEnvironment") != std::string::npos) {
+      return "winpe";
+    }
+    return "build";
+  }
+  void Install(const std::string& kind, const std::string& command) {
+    if (kind == "worker") {
+      CopyInto(workerStandin, QuotedArgument(command, "/dir=\"") + "\\TXBWorker.exe");
+    } else if (kind == "adk") {
+      PutFile(QuotedArgument(command, "/installpath \"") +
+              "\\Assessment and Deployment Kit\\Deployment Tools\\DandISetEnv.bat");
+    } else if (kind == "winpe") {
+      const std::string pe = QuotedArgument(command, "/installpath \"") +
+                             "\\Assessment and Deployment Kit\\Windows Preinstallation Environment";
+      PutFile(pe + "\\copype.cmd");
+      PutFile(pe + "\\MakeWinPEMedia.cmd", std::string("@echo off\n") + kTemplateCopy + "\n");
+    }
+  }
+};
+
+const std::vector<std::string> kBusy = {"start off", "cancel on", "options off", "clear log"};
+const std::vector<std::string> kIdle = {"progress to min", "start on", "cancel off", "options on"};
+
+class MediaRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Clean();
+    host.fields.CancelRequested = true;
+    host.fields.TaskHandle = reinterpret_cast<HANDLE>(0x1234);
+  }
+  void TearDown() override { Clean(); }
+  static void Clean() {
+    bwtest::RemoveTree(Maker());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+  }
+
+  bool HaveStandins() {
+    for (const char* name : {"TXBWorker.exe", "TXBWorker-6.1.5.9.exe", "TXBWorker-6.10.2.0.exe",
+                             "TXBWorker-10.0.0.0.exe", "TXBWorker-noversion.exe"}) {
+      if (!FileExists(Standin(name))) return false;
+    }
+    return true;
+  }
+  void SetInstallLocation(const std::string& location) {
+    UniqueKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "InstallLocation", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(location.c_str()),
+                             static_cast<DWORD>(location.size() + 1)),
+              ERROR_SUCCESS);
+  }
+  // Worker staged and both kit parts installed, as an earlier run leaves them.
+  void Prepared(const std::string& worker = "TXBWorker.exe") {
+    CopyInto(Standin(worker), Worker());
+    PutFile(DandISetEnv());
+    PutFile(Copype());
+  }
+  void Run() { bStartClick(host, system); }
+
+  // The run went from busy to idle and logged this, in this order, between the two.
+  void ExpectRun(const std::vector<std::string>& work) {
+    std::vector<std::string> expected = kBusy;
+    expected.insert(expected.end(), work.begin(), work.end());
+    expected.insert(expected.end(), kIdle.begin(), kIdle.end());
+    EXPECT_EQ(host.events, expected);
+    EXPECT_FALSE(host.fields.CancelRequested);
+    EXPECT_EQ(host.fields.TaskHandle, nullptr);
+  }
+  // A run that failed with this line; the window is idle again.
+  void ExpectFailure(const std::string& line) {
+    ASSERT_GE(host.events.size(), 9u);
+    EXPECT_EQ(std::vector<std::string>(host.events.begin(), host.events.begin() + 4), kBusy);
+    EXPECT_EQ(std::vector<std::string>(host.events.end() - 4, host.events.end()), kIdle);
+    EXPECT_EQ(host.events[host.events.size() - 5], "log: " + line);
+  }
+  std::string Build(const std::string& arguments) {
+    return "run 600/0: \"" + WorkDir() + "\\bwrs.bat\"" + arguments;
+  }
+
+  FakeHost host;
+  FakeSystem system;
+};
+
+#define REQUIRE_STANDINS() \
+  if (!HaveStandins()) GTEST_SKIP() << "worker stand-ins are not built in " << Standin("")
+
+TEST_F(MediaRunTest, AgreementPageOnlyUnlocks) {
+  for (int tag : {1, 2, -1}) {
+    host.events.clear();
+    host.tag = tag;
+    host.usb = true;
+    Run();
+    EXPECT_EQ(host.events, std::vector<std::string>{"unlock"}) << "tag " << tag;
+  }
+  EXPECT_FALSE(FolderExists(Maker()));
+  EXPECT_TRUE(host.fields.CancelRequested);
+}
+
+TEST_F(MediaRunTest, NoToTheUsbWarningChangesNothing) {
+  host.usb = true;
+  host.driveText = "F: [DATA]";
+  host.answer = false;
+  Run();
+  EXPECT_EQ(host.events, std::vector<std::string>{"confirm: This command reformats the drive F: "
+                                                  "[DATA]\r\n\r\nDo you want to continue?"});
+  EXPECT_FALSE(FolderExists(Maker()));
+  EXPECT_TRUE(host.fields.CancelRequested);
+}
+
+TEST_F(MediaRunTest, FirstRunInstallsEverythingInOrder) {
+  REQUIRE_STANDINS();
+  Run();
+  const std::string adk = "\"" + WorkDir() + "\\ADK\"";
+  ExpectRun({
+      "log: TXB Worker is missing.",
+      "download 30: " + kProductUrl,
+      "log: Installing Tessel Backup System - Worker (TXB Worker)...",
+      "run 20/0: \"C:\\cache\\Txb6Inst.exe\" /SP- /verysilent /noicons /LOG "
+      "/COMPONENTS=\"TXB_Worker\" /dir=\"" +
+          WorkerDir() + "\"",
+      "log: Windows Assessment and Deployment Kit (ADK) is missing.",
+      "download 10: " + kAdkUrl,
+      "log: Installing Windows Assessment and Deployment Kit (ADK)...",
+      "run 60/0: \"C:\\cache\\adksetup.exe\" /features OptionId.DeploymentTools /installpath " +
+          adk + " /q",
+      "log: Windows Preinstallation Environment (WinPE) is missing.",
+      "download 10: " + kWinPEUrl,
+      "log: Installing Windows Preinstallation Environment (WinPE). Up to 5 GB must be "
+      "downloaded. It may take a few minutes...",
+      "run 1200/0: \"C:\\cache\\adkwinpesetup.exe\" /features "
+      "OptionId.WindowsPreinstallationEnvironment /installpath " +
+          adk + " /q",
+      "log: Creating the boot image....",
+      Build(" ISO \"C:\\TXBRecovery.iso\" x86"),
+  });
+  EXPECT_EQ(host.fields.WorkDir, WorkDir());
+  for (const char* name : {"bwrs.bat", "startnet.cmd", "winpe.jpg"}) {
+    const std::string carried = ReadFileBytes(bwtest::SourcePath(std::string("resources/") + name));
+    EXPECT_FALSE(carried.empty()) << name;
+    EXPECT_EQ(ReadFileBytes(WorkDir() + "\\" + name), carried) << name;
+  }
+}
+
+TEST_F(MediaRunTest, RunWithEverythingInPlaceOnlyBuilds) {
+  REQUIRE_STANDINS();
+  Prepared();
+  // The embedded files of an earlier run are rewritten.
+  PutFile(WorkDir() + "\\bwrs.bat", "stale");
+  Run();
+  ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+  EXPECT_EQ(ReadFileBytes(WorkDir() + "\\bwrs.bat"),
+            ReadFileBytes(bwtest::SourcePath("resources/bwrs.bat")));
+
+  host.events.clear();
+  host.usb = true;
+  host.driveLetter = 'e';
+  host.imageType = 0;
+  Run();
+  ASSERT_FALSE(host.events.empty());
+  EXPECT_EQ(host.events.front(),
+            "confirm: This command reformats the drive E:\r\n\r\nDo you want to continue?");
+  host.events.erase(host.events.begin());
+  ExpectRun({"log: Creating the boot image....", Build(" USB \"E:\" amd64")});
+}
+
+TEST_F(MediaRunTest, IsoPathsThatTheScriptCanTake) {
+  REQUIRE_STANDINS();
+  Prepared();
+  for (const std::string& iso : {std::string(), std::string("D:\\My Media (new)\\a&b;c,d=e.iso")}) {
+    host.events.clear();
+    host.isoText = iso;
+    Run();
+    ExpectRun({"log: Creating the boot image....", Build(" ISO \"" + iso + "\" x86")});
+  }
+}
+
+TEST_F(MediaRunTest, KitPartsAreTestedIndependently) {
+  REQUIRE_STANDINS();
+  CopyInto(Standin("TXBWorker.exe"), Worker());
+  PutFile(DandISetEnv());
+  Run();
+  EXPECT_EQ(host.Only("download"), std::vector<std::string>{"download 10: " + kWinPEUrl});
+  EXPECT_TRUE(FileExists(Copype()));
+
+  bwtest::RemoveTree(WorkDir() + "\\ADK\\Assessment and Deployment Kit\\Deployment Tools");
+  host.events.clear();
+  Run();
+  EXPECT_EQ(host.Only("download"), std::vector<std::string>{"download 10: " + kAdkUrl});
+  EXPECT_EQ(host.Only("run").size(), 2u);
+}
+
+TEST_F(MediaRunTest, WorkerVersions) {
+  REQUIRE_STANDINS();
+  PutFile(DandISetEnv());
+  PutFile(Copype());
+  const struct {
+    const char* file;
+    const char* version;
+    bool passes;
+  } cases[] = {{"TXBWorker.exe", "6.1.6.0", true},
+               {"TXBWorker-6.1.5.9.exe", "6.1.5.9", false},
+               {"TXBWorker-6.10.2.0.exe", "6.10.2.0", true},
+               {"TXBWorker-10.0.0.0.exe", "10.0.0.0", true},
+               {"TXBWorker-noversion.exe", "0.0.0.0", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    host.events.clear();
+    CopyInto(Standin(c.file), Worker());
+    Run();
+    if (c.passes) {
+      ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+    } else {
+      ExpectFailure(ErrorLine(50, std::string("TXB Worker is too old (") + c.version + ")"));
+      EXPECT_TRUE(host.Only("run").empty());
+    }
+  }
+}
+
+TEST_F(MediaRunTest, WorkerStillMissingAfterItsInstallerIsTooOld) {
+  PutFile(DandISetEnv());
+  PutFile(Copype());
+  host.installersWork = false;
+  Run();
+  ExpectFailure(ErrorLine(50, "TXB Worker is too old (0.0.0.0)"));
+  EXPECT_EQ(host.Only("run").size(), 1u);
+}
+
+TEST(WorkerVersionAccepted, FirstThreeNumbersCompareAsNumbers) {
+  for (const char* v :
+       {"6.1.6.0", "6.1.16.0", "6.2.0.0", "6.10.2.0", "7.0.0.0", "10.0.0.0", "65535.0.0.0"}) {
+    EXPECT_TRUE(WorkerVersionAccepted(v)) << v;
+  }
+  for (const char* v : {"6.1.5.9", "6.1.5.65535", "6.0.99.0", "5.99.99.99", "0.0.0.0", "", "6.1"}) {
+    EXPECT_FALSE(WorkerVersionAccepted(v)) << v;
+  }
+}
+
+TEST_F(MediaRunTest, InstalledProductIsCopied) {
+  REQUIRE_STANDINS();
+  PutFile(DandISetEnv());
+  PutFile(Copype());
+  bwtest::ScratchDir product("product");
+
+  // The product's copy replaces an older staged worker on every run.
+  CopyInto(Standin("TXBWorker-6.1.5.9.exe"), Worker());
+  CopyInto(Standin("TXBWorker-10.0.0.0.exe"), product / "TXBWorker.exe");
+  CopyInto(Standin("TXBWorker-6.1.5.9.exe"), product / "TXBWorker.ex_");
+  SetInstallLocation(product.Path() + "\\");
+  Run();
+  ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+  EXPECT_EQ(ReadFileBytes(Worker()), ReadFileBytes(product / "TXBWorker.exe"));
+
+  // A product that ships only the packed name is staged under the .exe name.
+  DeleteFileA((product / "TXBWorker.exe").c_str());
+  CopyInto(Standin("TXBWorker.exe"), product / "TXBWorker.ex_");
+  DeleteFileA(Worker().c_str());
+  host.events.clear();
+  Run();
+  EXPECT_TRUE(host.Only("download").empty());
+  EXPECT_EQ(ReadFileBytes(Worker()), ReadFileBytes(Standin("TXBWorker.exe")));
+
+  // Neither name: the product installer runs.
+  DeleteFileA((product / "TXBWorker.ex_").c_str());
+  DeleteFileA(Worker().c_str());
+  host.events.clear();
+  Run();
+  EXPECT_EQ(host.Only("download"), std::vector<std::string>{"download 30: " + kProductUrl});
+}
+
+TEST_F(MediaRunTest, EmptyInstallLocationInstallsTheProduct) {
+  REQUIRE_STANDINS();
+  PutFile(DandISetEnv());
+  PutFile(Copype());
+  SetInstallLocation("");
+  Run();
+  EXPECT_EQ(host.Only("download"), std::vector<std::string>{"download 30: " + kProductUrl});
+  EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+}
+
+TEST_F(MediaRunTest, ProductInstalledInTheWorkerFolderIsNotCopiedOntoItself) {
+  REQUIRE_STANDINS();
+  PutFile(DandISetEnv());
+  PutFile(Copype());
+  CopyInto(Standin("TXBWorker.exe"), Worker());
+  const std::string original = ReadFileBytes(Worker());
+  // A copy onto itself would fail on the read-only file and end the run.
+  ASSERT_TRUE(SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_READONLY));
+  std::string lower = WorkerDir();
+  CharLowerBuffA(lower.data(), static_cast<DWORD>(lower.size()));
+  for (const std::string& location : {WorkerDir(), WorkerDir() + "\\", lower, lower + "\\"}) {
+    SCOPED_TRACE(location);
+    SetInstallLocation(location);
+    host.events.clear();
+    Run();
+    ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+  }
+  SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ReadFileBytes(Worker()), original);
+}
+
+TEST_F(MediaRunTest, FailedCopyNamesItsSource) {
+  REQUIRE_STANDINS();
+  bwtest::ScratchDir product("product");
+  CopyInto(Standin("TXBWorker.exe"), product / "TXBWorker.ex_");
+  SetInstallLocation(product.Path());
+  // A folder in the worker's place cannot be overwritten.
+  PutFile(Worker() + "\\keep");
+  Run();
+  ASSERT_GE(host.events.size(), 9u);
+  const std::string line = host.events[host.events.size() - 5];
+  EXPECT_NE(line.find(product / "TXBWorker.ex_"), std::string::npos) << line;
+  EXPECT_TRUE(host.Only("run").empty());
+}
+
+TEST_F(MediaRunTest, KitInstallerRefusingSilenceRunsOnceMoreInItsWindow) {
+  REQUIRE_STANDINS();
+  CopyInto(Standin("TXBWorker.exe"), Worker());
+  host.exitCodes["adk"] = {2008};
+  host.exitCodes["winpe"] = {2008};
+  Run();
+  const std::string adk = "\"" + WorkDir() + "\\ADK\"";
+  const std::string adkRun =
+      "\"C:\\cache\\adksetup.exe\" /features OptionId.DeploymentTools "
+      "/installpath " +
+      adk;
+  const std::string peRun =
+      "\"C:\\cache\\adkwinpesetup.exe\" /features "
+      "OptionId.WindowsPreinstallationEnvironment /installpath " +
+      adk;
+  EXPECT_EQ(host.Only("run"), (std::vector<std::string>{
+                                  "run 60/0: " + adkRun + " /q",
+                                  "run 60/5: " + adkRun,
+                                  "run 1200/0: " + peRun + " /q",
+                                  "run 1200/5: " + peRun,
+                                  Build(" ISO \"C:\\TXBRecovery.iso\" x86"),
+                              }));
+  EXPECT_EQ(host.Only("log"),
+            (std::vector<std::string>{
+                "log: Windows Assessment and Deployment Kit (ADK) is missing.",
+                "log: Installing Windows Assessment and Deployment Kit (ADK)...",
+                "log: Cannot install ADK automatically. Try install it manually but don't change "
+                "any options.",
+                "log: Windows Preinstallation Environment (WinPE) is missing.",
+                "log: Installing Windows Preinstallation Environment (WinPE). Up to 5 GB must be "
+                "downloaded. It may take a few minutes...",
+                "log: Cannot install WinPE automatically. Try install it manually but don't "
+                "change any options.",
+                "log: Creating the boot image....",
+            }));
+}
+
+TEST_F(MediaRunTest, OnlyASilent2008IsRetried) {
+  REQUIRE_STANDINS();
+  CopyInto(Standin("TXBWorker.exe"), Worker());
+  struct Case {
+    const char* kind;
+    std::deque<long> codes;
+    size_t runs;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"adk", {2008, 2008}, 2, ErrorLine(2008)},  // the window's run fails as well
+      {"adk", {1603}, 1, ErrorLine(1603)},       {"adk", {-1}, 1, "Cancelled."},
+      {"winpe", {2008, 5}, 2, ErrorLine(5)},     {"winpe", {1}, 1, ErrorLine(1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.kind) + " " + c.line);
+    DeleteFileA(DandISetEnv().c_str());
+    DeleteFileA(Copype().c_str());
+    if (std::string(c.kind) == "winpe") PutFile(DandISetEnv());
+    host.events.clear();
+    host.exitCodes.clear();
+    host.exitCodes[c.kind] = c.codes;
+    Run();
+    ExpectFailure(c.line);
+    EXPECT_EQ(host.Only("run").size(), c.runs);
+  }
+}
+
+TEST_F(MediaRunTest, OtherFailuresEndTheRunIdle) {
+  REQUIRE_STANDINS();
+  Prepared();
+  host.exitCodes["build"] = {1};
+  Run();
+  ExpectFailure(ErrorLine(1));
+
+  host.events.clear();
+  host.exitCodes["build"] = {-1};
+  Run();
+  ExpectFailure("Cancelled.");
+
+  DeleteFileA(Copype().c_str());
+  host.events.clear();
+  host.onDownload = [](const std::string&) {
+    throw EAbort("Cannot download the file. Error: 0x800C0008");
+  };
+  Run();
+  ExpectFailure("Cannot download the file. Error: 0x800C0008");
+  EXPECT_TRUE(host.Only("run").empty());
+}
+
+TEST_F(MediaRunTest, WindowsOlderThanSevenIsRefused) {
+  const std::string line = ErrorLine(1150, "(Windows 7+ or Windows Server 2008 R2+)");
+  for (WindowsVersion v : {WindowsVersion{2, 6, 0}, WindowsVersion{2, 5, 2},
+                           WindowsVersion{1, 6, 1}, WindowsVersion{1, 10, 0}}) {
+    SCOPED_TRACE(std::to_string(v.platformId) + " " + std::to_string(v.major) + "." +
+                 std::to_string(v.minor));
+    system.version = v;
+    host.events.clear();
+    host.usb = true;
+    Run();
+    ASSERT_EQ(host.events.size(), 10u);
+    EXPECT_EQ(host.events[0].rfind("confirm: ", 0), 0u);  // the warning comes first
+    host.events.erase(host.events.begin());
+    ExpectRun({"log: " + line});
+  }
+  EXPECT_FALSE(FolderExists(Maker()));
+}
+
+TEST_F(MediaRunTest, SevenAndLaterRun) {
+  REQUIRE_STANDINS();
+  Prepared();
+  for (WindowsVersion v : {WindowsVersion{2, 6, 1}, WindowsVersion{2, 6, 2},
+                           WindowsVersion{2, 6, 3}, WindowsVersion{2, 10, 0}}) {
+    system.version = v;
+    host.events.clear();
+    Run();
+    ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+  }
+}
+
+TEST_F(MediaRunTest, UnsafeIsoPathIsRefusedBeforeAnythingHappens) {
+  const std::string bad[] = {"C:\\a\"b.iso",
+                             "C:\\a<b.iso",
+                             "C:\\a>b.iso",
+                             "C:\\a|b.iso",
+                             "C:\\a*.iso",
+                             "C:\\a?.iso",
+                             "C:\\%TEMP%.iso",
+                             "C:\\a^b.iso",
+                             "C:\\a\tb.iso",
+                             "C:\\a\r\nb.iso",
+                             std::string("C:\\a\x1f"
+                                         "b.iso")};
+  for (const std::string& iso : bad) {
+    SCOPED_TRACE(iso);
+    host.events.clear();
+    host.isoText = iso;
+    Run();
+    ExpectRun({"log: " + ErrorLine(123, iso)});
+  }
+  EXPECT_FALSE(FolderExists(Maker()));
+
+  // Only the ISO file is checked; a USB run does not use the field.
+  REQUIRE_STANDINS();
+  Prepared();
+  host.usb = true;
+  host.events.clear();
+  Run();
+  EXPECT_EQ(host.events[host.events.size() - 5], Build(" USB \"E:\" x86"));
+}
+
+TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
+  system.windows = "D:\\Windows";
+  host.usb = true;
+  for (char letter : {'D', 'd'}) {
+    host.events.clear();
+    host.driveLetter = letter;
+    host.driveText = "D: [SYSTEM]";
+    Run();
+    ASSERT_EQ(host.events.size(), 10u);
+    host.events.erase(host.events.begin());
+    ExpectRun({"log: " + ErrorLine(50, "D: holds the running Windows and cannot be reformatted")});
+  }
+  EXPECT_FALSE(FolderExists(Maker()));
+
+  // The running system's own Windows folder, and the ISO mode, which never formats.
+  host.events.clear();
+  host.driveLetter = 'C';
+  bStartClick(host, RealSystem());
+  EXPECT_EQ(host.events[host.events.size() - 5],
+            "log: " + ErrorLine(50, "C: holds the running Windows and cannot be reformatted"));
+  REQUIRE_STANDINS();
+  Prepared();
+  host.usb = false;
+  host.driveLetter = 'D';
+  host.events.clear();
+  Run();
+  EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+}
+
+TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
+  REQUIRE_STANDINS();
+  Prepared();
+  const std::string original = std::string("@echo off\n") + kTemplateCopy + "\r\nlast line";
+  PutFile(MediaWriter(), original);
+
+  // ISO runs, and USB runs on other versions, leave it alone.
+  for (WindowsVersion v :
+       {WindowsVersion{2, 6, 1}, WindowsVersion{2, 6, 2}, WindowsVersion{2, 10, 1}}) {
+    system.version = v;
+    host.usb = v.major == 6 && v.minor == 1 ? false : true;
+    Run();
+    EXPECT_EQ(ReadFileBytes(MediaWriter()), original);
+  }
+
+  system.version = {2, 6, 1};
+  host.usb = true;
+  Run();
+  const std::string mended =
+      std::string("@echo off\r\n") + kTemplateCopyFixed + "\r\nlast line\r\n";
+  EXPECT_EQ(ReadFileBytes(MediaWriter()), mended);
+  Run();
+  EXPECT_EQ(ReadFileBytes(MediaWriter()), mended);
+}
+
+TEST(PatchMakeWinPEMedia, ReplacesOnlyTheFirstOccurrence) {
+  bwtest::ScratchDir dir("patch");
+  FakeSystem seven;
+  WriteFileBytes(dir / "m.cmd", std::string(kTemplateCopy) + "\nrem " + kTemplateCopy);
+  PatchMakeWinPEMedia(dir / "m.cmd", seven);
+  EXPECT_EQ(ReadFileBytes(dir / "m.cmd"),
+            std::string(kTemplateCopyFixed) + "\r\nrem " + kTemplateCopy + "\r\n");
+}
+
+TEST(PatchMakeWinPEMedia, LeavesOtherFilesAndNeverRaises) {
+  bwtest::ScratchDir dir("patch");
+  FakeSystem seven;
+  const std::string text = "@echo off\nxcopy /HERKY \"%WORKINGDIR%\\%TEMPL%\" \"%DEST%\\\" >NUL\n";
+  WriteFileBytes(dir / "m.cmd", text);
+  PatchMakeWinPEMedia(dir / "m.cmd", seven);
+  EXPECT_EQ(ReadFileBytes(dir / "m.cmd"), text);
+  EXPECT_NO_THROW(PatchMakeWinPEMedia(dir / "missing.cmd", seven));
+  EXPECT_FALSE(FileExists(dir / "missing.cmd"));
+}
+
+TEST_F(MediaRunTest, ExtractResourceWritesTheCarriedBytes) {
+  bwtest::ScratchDir dir("extract");
+  for (const char* name : {"BWRS.BAT", "startnet.cmd", "WinPE.jpg"}) {
+    ExtractResource(dir.Path(), name);
+    std::string lower = name;
+    CharLowerBuffA(lower.data(), static_cast<DWORD>(lower.size()));
+    EXPECT_EQ(ReadFileBytes(dir / name), ReadFileBytes(bwtest::SourcePath("resources/" + lower)))
+        << name;
+  }
+  try {
+    ExtractResource(dir.Path(), "nothing.txt");
+    ADD_FAILURE() << "a missing resource must raise";
+  } catch (const Exception& e) {
+    EXPECT_NE(e.Message().find("nothing.txt"), std::string::npos) << e.Message();
+  }
+  try {
+    ExtractResource(dir / "no such folder", "bwrs.bat");
+    ADD_FAILURE() << "an uncreatable file must raise";
+  } catch (const Exception& e) {
+    EXPECT_NE(e.Message().find(dir / "no such folder\\bwrs.bat"), std::string::npos) << e.Message();
+  }
+}
+
+TEST(GetSpecialFolder, ProgramFiles) {
+  // This test program is 64-bit; the product, 32-bit, gets the x86 folder instead.
+  EXPECT_EQ(GetSpecialFolder(38), "C:\\Program Files");
+  EXPECT_EQ(GetSpecialFolder(0x7E), "");
+}
+
+TEST(QuotedString, DoublesInnerQuotes) {
+  EXPECT_EQ(QuotedString(""), "\"\"");
+  EXPECT_EQ(QuotedString("a \"b\""), "\"a \"\"b\"\"\"");
+}
+
+}  // namespace
