@@ -288,4 +288,55 @@ TEST_F(StartupScriptTest, ManualPassesStartEmptyAndPassStaticAddressesWithDefaul
                                 {"front", "desk", "10.0.0.7:4531"}}));
 }
 
+// The script goes onto the medium byte for byte: plain ASCII, every line ended by CR LF.
+TEST(CarriedFilesTest, StartupScriptIsAsciiWithCrLfLineEnds) {
+  std::string bytes = bwtest::ReadFileBytes(bwtest::SourcePath("resources/startnet.cmd"));
+  ASSERT_FALSE(bytes.empty());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    ASSERT_TRUE(c < 0x80 && (c >= 0x20 || c == '\r' || c == '\n')) << "byte " << i;
+    if (c == '\n') {
+      ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at byte " << i;
+    }
+    if (c == '\r') {
+      ASSERT_TRUE(i + 1 < bytes.size() && bytes[i + 1] == '\n') << "bare CR at byte " << i;
+    }
+  }
+  EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+}
+
+// Windows PE shows the picture as its desktop: a baseline JFIF JPEG, 1024 x 768, YCbCr.
+TEST(CarriedFilesTest, PictureIsBaselineJfifOf1024By768WithThreeComponents) {
+  std::string jpeg = bwtest::ReadFileBytes(bwtest::SourcePath("resources/winpe.jpg"));
+  auto byte = [&](size_t at) {
+    return at < jpeg.size() ? static_cast<unsigned char>(jpeg[at]) : 0;
+  };
+  auto word = [&](size_t at) { return byte(at) << 8 | byte(at + 1); };
+  EXPECT_GT(jpeg.size(), 60000u);
+  EXPECT_LT(jpeg.size(), 150000u);
+  ASSERT_EQ(word(0), 0xFFD8) << "no start-of-image marker";
+  ASSERT_EQ(word(2), 0xFFE0) << "no JFIF segment first";
+  ASSERT_EQ(jpeg.compare(6, 5, std::string("JFIF\0", 5)), 0);
+
+  int frames = 0;
+  for (size_t at = 2; at + 4 <= jpeg.size();) {
+    ASSERT_EQ(byte(at), 0xFF) << "segment expected at " << at;
+    unsigned marker = byte(at + 1);
+    if (marker == 0xDA) break;  // entropy-coded data follows
+    bool startOfFrame =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (startOfFrame) {
+      ++frames;
+      EXPECT_EQ(marker, 0xC0u) << "not a baseline frame";
+      EXPECT_EQ(byte(at + 4), 8) << "sample precision";
+      EXPECT_EQ(word(at + 5), 768) << "height";
+      EXPECT_EQ(word(at + 7), 1024) << "width";
+      ASSERT_EQ(byte(at + 9), 3) << "components";
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(byte(at + 10 + 3 * c), c + 1) << "component id";
+    }
+    at += 2 + word(at + 2);
+  }
+  EXPECT_EQ(frames, 1);
+}
+
 }  // namespace
