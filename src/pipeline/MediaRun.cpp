@@ -256,6 +256,8 @@ void CheckTarget(RunHost& host, const SystemProbe& system) {
     return;
   }
   const char letter = DriveLetter(host);
+  // Without a drive letter the script would be handed a target it cannot tell from none.
+  CheckCode(letter >= 'A' && letter <= 'Z', ERROR_INVALID_DRIVE, host.UsbDriveText());
   const std::string windows = system.WindowsDirectory();
   const bool systemDrive = windows.size() >= 2 && windows[1] == ':' &&
                            SameText(windows.substr(0, 1), std::string(1, letter));
