@@ -248,21 +248,31 @@ char DriveLetter(RunHost& host) {
   return letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
 }
 
+// What the build writes to, read once: the value that was checked is the value that is used.
+struct Target {
+  bool iso = false;
+  std::string isoFile;
+  char drive = 0;
+};
+
 // Refuses targets that must never reach the build script, before anything is written.
-void CheckTarget(RunHost& host, const SystemProbe& system) {
-  if (host.IsoSelected()) {
-    const std::string iso = host.IsoFileText();
-    CheckCode(!UnsafeForScript(iso), ERROR_INVALID_NAME, iso);
-    return;
+Target CheckTarget(RunHost& host, const SystemProbe& system) {
+  Target target;
+  target.iso = host.IsoSelected();
+  if (target.iso) {
+    target.isoFile = host.IsoFileText();
+    CheckCode(!UnsafeForScript(target.isoFile), ERROR_INVALID_NAME, target.isoFile);
+    return target;
   }
-  const char letter = DriveLetter(host);
+  target.drive = DriveLetter(host);
   // Without a drive letter the script would be handed a target it cannot tell from none.
-  CheckCode(letter >= 'A' && letter <= 'Z', ERROR_INVALID_DRIVE, host.UsbDriveText());
+  CheckCode(target.drive >= 'A' && target.drive <= 'Z', ERROR_INVALID_DRIVE, host.UsbDriveText());
   const std::string windows = system.WindowsDirectory();
   const bool systemDrive = windows.size() >= 2 && windows[1] == ':' &&
-                           SameText(windows.substr(0, 1), std::string(1, letter));
+                           SameText(windows.substr(0, 1), std::string(1, target.drive));
   CheckCode(!systemDrive, ERROR_NOT_SUPPORTED,
-            std::string(1, letter) + ": holds the running Windows and cannot be reformatted");
+            std::string(1, target.drive) + ": holds the running Windows and cannot be reformatted");
+  return target;
 }
 
 void MakeMedium(RunHost& host, const SystemProbe& system) {
@@ -270,7 +280,7 @@ void MakeMedium(RunHost& host, const SystemProbe& system) {
   CheckCode(version.platformId >= VER_PLATFORM_WIN32_NT &&
                 ((version.major == 6 && version.minor >= 1) || version.major > 6),
             ERROR_OLD_WIN_VERSION, "(Windows 7+ or Windows Server 2008 R2+)");
-  CheckTarget(host, system);
+  const Target target = CheckTarget(host, system);
 
   TaskFields& fields = host.Fields();
   fields.WorkDir = JoinPath({GetSpecialFolder(kProgramFiles), "Tessel Software", "Bootwright"});
@@ -286,10 +296,10 @@ void MakeMedium(RunHost& host, const SystemProbe& system) {
 
   host.AddLog("Creating the boot image....");
   std::string arguments;
-  if (host.IsoSelected()) {
-    arguments = " ISO " + QuotedString(host.IsoFileText());
+  if (target.iso) {
+    arguments = " ISO " + QuotedString(target.isoFile);
   } else {
-    arguments = " USB " + QuotedString(std::string(1, DriveLetter(host)) + ":");
+    arguments = " USB " + QuotedString(std::string(1, target.drive) + ":");
     PatchMakeWinPEMedia(
         KitPath(workDir, "Windows Preinstallation Environment", "MakeWinPEMedia.cmd"), system);
   }
