@@ -1,0 +1,108 @@
+#include "app/AppRules.h"
+
+#include <climits>
+
+#include "support/Paths.h"
+
+namespace bw {
+
+namespace {
+
+std::string Upper(std::string text) {
+  if (!text.empty()) CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+std::string DriveListText(char letter, const DriveInfo& info) {
+  std::string head = Upper(std::string(1, letter)) + ":";
+  switch (info.type) {
+    case DRIVE_REMOVABLE:
+      return head;
+    case DRIVE_FIXED:
+    case DRIVE_CDROM:
+    case DRIVE_RAMDISK:
+      return Upper(head + " [" + info.label + "]");
+    case DRIVE_REMOTE:
+      return Upper(head + " " + info.remoteName);
+    default:
+      return {};
+  }
+}
+
+std::vector<DriveEntry> BuildDriveList(DWORD mask, const std::function<DriveInfo(char)>& probe) {
+  std::vector<DriveEntry> entries;
+  for (int i = 0; i < 26; ++i) {
+    if (!(mask & (1u << i))) continue;
+    const char letter = static_cast<char>('A' + i);
+    const DriveInfo info = probe(letter);
+    std::string text = DriveListText(letter, info);
+    if (text.empty()) continue;
+    entries.push_back({letter, info.type, std::move(text)});
+  }
+  return entries;
+}
+
+int InitialDriveIndex(const std::vector<DriveEntry>& entries, const std::string& currentDir) {
+  if (currentDir.size() >= 2 && currentDir[1] == ':') {
+    const std::string letter = Upper(currentDir.substr(0, 1));
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (entries[i].letter == letter[0]) return static_cast<int>(i);
+    }
+  }
+  return 0;
+}
+
+void ISOFileAfterDialogRule(std::string& name, bool action) {
+  if (action) name = JoinPath({name, "TXBRecovery.iso"});
+}
+
+std::string BrowseStartFolder(const std::string& editText,
+                              const std::function<bool(const std::string&)>& isFolder) {
+  if (editText.empty() || !isFolder(editText)) return "\\";
+  return editText;
+}
+
+std::optional<long long> ParseStoredInteger(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  if (begin == end) return std::nullopt;
+  bool negative = false;
+  if (text[begin] == '+' || text[begin] == '-') {
+    negative = text[begin] == '-';
+    ++begin;
+  }
+  if (begin == end) return std::nullopt;
+  long long value = 0;
+  for (size_t i = begin; i < end; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + (text[i] - '0');
+    if (value > INT_MAX + 1LL) return std::nullopt;  // beyond the flag's integer
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX || value < INT_MIN) return std::nullopt;
+  return value;
+}
+
+std::optional<int> RestoredStartTag(const std::optional<std::string>& formVersion,
+                                    const std::optional<std::string>& storedTag, int currentTag) {
+  const long long version = formVersion ? ParseStoredInteger(*formVersion).value_or(0) : 0;
+  if (version < 0) return std::nullopt;
+  if (!storedTag) return currentTag;
+  return static_cast<int>(ParseStoredInteger(*storedTag).value_or(0));
+}
+
+std::string StorageRootKey(const std::string& modulePath) {
+  const size_t slash = modulePath.find_last_of("\\/:");
+  std::string name = slash == std::string::npos ? modulePath : modulePath.substr(slash + 1);
+  const size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos) name.erase(dot);
+  return "Software\\" + name;
+}
+
+}  // namespace bw

@@ -1,0 +1,94 @@
+// The window's rules that need no window: drive texts, the browse folder, stored values.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/AppRules.h"
+
+namespace {
+
+using bw::DriveInfo;
+
+TEST(DriveListText, ShowsEachKindAsTheListDoes) {
+  EXPECT_EQ(bw::DriveListText('e', {DRIVE_REMOVABLE, "STICK", ""}), "E:");
+  EXPECT_EQ(bw::DriveListText('c', {DRIVE_FIXED, "System", ""}), "C: [SYSTEM]");
+  EXPECT_EQ(bw::DriveListText('D', {DRIVE_CDROM, "", ""}), "D: []");
+  EXPECT_EQ(bw::DriveListText('R', {DRIVE_RAMDISK, "ram disk", ""}), "R: [RAM DISK]");
+  EXPECT_EQ(bw::DriveListText('x', {DRIVE_REMOTE, "", "\\\\server\\Share"}),
+            "X: \\\\SERVER\\SHARE");
+  EXPECT_EQ(bw::DriveListText('Q', {DRIVE_UNKNOWN, "x", ""}), "");
+  EXPECT_EQ(bw::DriveListText('Q', {DRIVE_NO_ROOT_DIR, "x", ""}), "");
+}
+
+TEST(DriveList, ListsKnownDrivesInLetterOrderAndStartsAtTheCurrentDrive) {
+  const std::map<char, DriveInfo> drives = {{'A', {DRIVE_REMOVABLE, "", ""}},
+                                            {'C', {DRIVE_FIXED, "win", ""}},
+                                            {'D', {DRIVE_NO_ROOT_DIR, "", ""}},
+                                            {'E', {DRIVE_UNKNOWN, "", ""}},
+                                            {'Z', {DRIVE_REMOTE, "", "\\\\h\\s"}}};
+  DWORD mask = 0;
+  for (const auto& [letter, info] : drives) mask |= 1u << (letter - 'A');
+  const auto list = bw::BuildDriveList(mask, [&](char letter) { return drives.at(letter); });
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].text, "A:");
+  EXPECT_EQ(list[1].text, "C: [WIN]");
+  EXPECT_EQ(list[2].text, "Z: \\\\H\\S");
+  EXPECT_EQ(list[2].letter, 'Z');
+
+  EXPECT_EQ(bw::InitialDriveIndex(list, "c:\\users"), 1);
+  EXPECT_EQ(bw::InitialDriveIndex(list, "Z:\\"), 2);
+  EXPECT_EQ(bw::InitialDriveIndex(list, "D:\\gone"), 0);
+  EXPECT_EQ(bw::InitialDriveIndex(list, "\\\\server\\share"), 0);
+  EXPECT_EQ(bw::InitialDriveIndex({}, "C:\\"), 0);
+}
+
+TEST(ISOFileAfterDialog, PutsTheImageIntoTheChosenFolder) {
+  std::string name = "D:\\";
+  bw::ISOFileAfterDialogRule(name, true);
+  EXPECT_EQ(name, "D:\\TXBRecovery.iso");
+  name = "D:\\Images";
+  bw::ISOFileAfterDialogRule(name, true);
+  EXPECT_EQ(name, "D:\\Images\\TXBRecovery.iso");
+  name = "C:\\kept.iso";
+  bw::ISOFileAfterDialogRule(name, false);
+  EXPECT_EQ(name, "C:\\kept.iso");
+}
+
+TEST(BrowseStartFolder, OpensAtAnExistingFolderOrElseAtTheRoot) {
+  auto isFolder = [](const std::string& path) { return path == "D:\\Images"; };
+  EXPECT_EQ(bw::BrowseStartFolder("D:\\Images", isFolder), "D:\\Images");
+  EXPECT_EQ(bw::BrowseStartFolder("C:\\TXBRecovery.iso", isFolder), "\\");
+  EXPECT_EQ(bw::BrowseStartFolder("", isFolder), "\\");
+}
+
+TEST(StoredInteger, ReadsDecimalTextWithBlanksAround) {
+  EXPECT_EQ(bw::ParseStoredInteger("0"), 0);
+  EXPECT_EQ(bw::ParseStoredInteger(" 0 "), 0);
+  EXPECT_EQ(bw::ParseStoredInteger("-3"), -3);
+  EXPECT_EQ(bw::ParseStoredInteger("+7"), 7);
+  EXPECT_EQ(bw::ParseStoredInteger(""), std::nullopt);
+  EXPECT_EQ(bw::ParseStoredInteger("1 0"), std::nullopt);
+  EXPECT_EQ(bw::ParseStoredInteger("yes"), std::nullopt);
+  EXPECT_EQ(bw::ParseStoredInteger("-"), std::nullopt);
+  EXPECT_EQ(bw::ParseStoredInteger("99999999999999999999"), std::nullopt);
+}
+
+TEST(RestoredStartTag, FollowsTheStoreReadingRules) {
+  EXPECT_EQ(bw::RestoredStartTag("0", "0", 1), 0);
+  EXPECT_EQ(bw::RestoredStartTag("0", "1", 1), 1);
+  EXPECT_EQ(bw::RestoredStartTag("0", std::nullopt, 1), 1);  // missing: the current tag
+  EXPECT_EQ(bw::RestoredStartTag(std::nullopt, "0", 1), 0);  // missing version counts as 0
+  EXPECT_EQ(bw::RestoredStartTag("0", " 0 ", 1), 0);
+  EXPECT_EQ(bw::RestoredStartTag("0", "maybe", 1), 0);  // not a number gives 0
+  EXPECT_EQ(bw::RestoredStartTag("0", "5", 1), 5);
+  EXPECT_EQ(bw::RestoredStartTag("2", "0", 1), 0);
+  EXPECT_EQ(bw::RestoredStartTag("-1", "0", 1), std::nullopt);  // no restore at all
+}
+
+TEST(StorageRootKey, IsTheProgramNameWithoutExtension) {
+  EXPECT_EQ(bw::StorageRootKey("C:\\Program Files\\Tools\\Bootwright.exe"), "Software\\Bootwright");
+  EXPECT_EQ(bw::StorageRootKey("C:\\a.b\\My.Tool.exe"), "Software\\My.Tool");
+  EXPECT_EQ(bw::StorageRootKey("plain"), "Software\\plain");
+}
+
+}  // namespace

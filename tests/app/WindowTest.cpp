@@ -1,0 +1,234 @@
+// The real wizard window, started as its own process on the test display and driven from
+// outside through window messages.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AppDriver.h"
+#include "common/TestSupport.h"
+#include "support/Handles.h"
+#include "support/Versions.h"
+
+namespace {
+
+using bwdrive::App;
+
+constexpr const char* kStoreKey = "Software\\Bootwright\\TForm1";
+constexpr DWORD kTimeout = 20000;
+
+std::string WizardPath() { return bwtest::BinDir() + "\\Bootwright.exe"; }
+
+void ClearStore() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright"); }
+
+void StoreValue(const std::string& name, const std::string& value) {
+  bw::UniqueKey key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            key.put(), nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>(value.size() + 1)),
+            ERROR_SUCCESS);
+}
+
+std::optional<std::string> StoredValue(const std::string& name) {
+  char data[256] = {};
+  DWORD size = sizeof data - 1;
+  DWORD type = 0;
+  if (RegGetValueA(HKEY_CURRENT_USER, kStoreKey, name.c_str(), RRF_RT_ANY, &type, data, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ)) << name;
+  return std::string(data);
+}
+
+size_t CountLines(const std::string& text) {
+  size_t lines = text.empty() ? 0 : 1;
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
+    ++lines;
+  }
+  return lines;
+}
+
+bool RectIs(const RECT& r, int x, int y, int w, int h) {
+  return r.left == x && r.top == y && r.right - r.left == w && r.bottom - r.top == h;
+}
+
+std::string Describe(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+         std::to_string(r.right - r.left) + "," + std::to_string(r.bottom - r.top);
+}
+
+class WizardWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!GetEnvironmentVariableA("DISPLAY", nullptr, 0)) {
+      GTEST_SKIP() << "no X display: the window tests run under scripts/test";
+    }
+    ClearStore();
+  }
+  void TearDown() override { ClearStore(); }
+
+  void ExpectAgreementPage(const App& app) {
+    EXPECT_EQ(app.Text(bwdrive::kStart), "I Agree");
+    EXPECT_TRUE(app.Enabled(bwdrive::kStart));
+    EXPECT_FALSE(app.Enabled(bwdrive::kCancel));
+    EXPECT_FALSE(app.Visible(bwdrive::kOptions));
+    EXPECT_TRUE(RectIs(app.Place(bwdrive::kLog), 0, 0, 580, 344))
+        << Describe(app.Place(bwdrive::kLog));
+    EXPECT_EQ(app.Log().rfind("Tessel Backup System - Bootwright", 0), 0u) << app.Log();
+  }
+
+  void ExpectOptionsPage(const App& app) {
+    EXPECT_EQ(app.Log(), "Ready.");
+    EXPECT_EQ(app.Text(bwdrive::kStart), "Start");
+    EXPECT_TRUE(app.Enabled(bwdrive::kStart));
+    EXPECT_FALSE(app.Enabled(bwdrive::kCancel));
+    EXPECT_TRUE(app.Visible(bwdrive::kOptions));
+    EXPECT_TRUE(RectIs(app.Place(bwdrive::kLog), 0, 97, 580, 247))
+        << Describe(app.Place(bwdrive::kLog));
+  }
+
+  void CloseAndWait(App& app) {
+    app.Close();
+    ASSERT_TRUE(app.WaitExit(kTimeout)) << "the window did not close";
+    EXPECT_EQ(app.ExitCode(), 0u);
+  }
+};
+
+TEST_F(WizardWindow, FirstStartShowsTheAgreementAcrossTheWholeArea) {
+  App app;
+  ASSERT_TRUE(app.Launch(WizardPath()));
+  const std::string version = bw::GetFileVersionString(WizardPath());
+  EXPECT_EQ(version, BW_PROJECT_VERSION);
+  EXPECT_EQ(app.Caption(), "Tessel Backup System - Bootwright " + version);
+  ExpectAgreementPage(app);
+  EXPECT_EQ(CountLines(app.Log()), 22u) << app.Log();
+
+  RECT client = {};
+  GetClientRect(app.Window(), &client);
+  EXPECT_TRUE(RectIs(client, 0, 0, 580, 394)) << Describe(client);
+  EXPECT_TRUE(RectIs(app.Place(bwdrive::kPanel1), 0, 344, 580, 50));
+  EXPECT_TRUE(RectIs(app.Place(bwdrive::kStart), 424, 13, 73, 25));
+  EXPECT_TRUE(RectIs(app.Place(bwdrive::kCancel), 504, 13, 70, 25));
+  EXPECT_TRUE(RectIs(app.Place(bwdrive::kProgress), 12, 15, 397, 21));
+  EXPECT_TRUE(RectIs(app.Place(bwdrive::kIsoFile), 206, 32, 363, 19));
+  EXPECT_TRUE(RectIs(app.Place(bwdrive::kIso), 8, 32, 201, 17));
+  EXPECT_TRUE(RectIs(app.Place(bwdrive::kUsb), 8, 56, 193, 17));
+  // The log is read-only and always shows its vertical scroll bar.
+  const LONG_PTR logStyle = GetWindowLongPtrA(app.Control(bwdrive::kLog), GWL_STYLE);
+  EXPECT_TRUE(logStyle & ES_READONLY);
+  EXPECT_TRUE(logStyle & ES_DISABLENOSCROLL);
+  EXPECT_TRUE(logStyle & WS_VSCROLL);
+  // Never shown: the image type and its caption; the older-computers image stays chosen.
+  EXPECT_FALSE(IsWindowVisible(app.Control(bwdrive::kImageType)));
+  EXPECT_FALSE(IsWindowVisible(app.Control(bwdrive::kLabel1)));
+  DWORD_PTR index = 0;
+  SendMessageTimeoutA(app.Control(bwdrive::kImageType), CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                      &index);
+  EXPECT_EQ(index, 1u);
+  EXPECT_EQ(app.Text(bwdrive::kIsoFile), "C:\\TXBRecovery.iso");
+
+  CloseAndWait(app);
+  // There is no decline button: closing keeps the agreement page for next time.
+  EXPECT_EQ(StoredValue("FormVersion"), "0");
+  EXPECT_EQ(StoredValue("bStart_Tag"), "1");
+}
+
+TEST_F(WizardWindow, AgreeingShowsTheOptionsAndIsRememberedOnClose) {
+  {
+    App app;
+    ASSERT_TRUE(app.Launch(WizardPath()));
+    // Esc is bound to nothing: it neither closes the window nor reaches Cancel. The click
+    // that follows is handled after it, so the page change proves the key was seen.
+    PostMessageA(app.Control(bwdrive::kLog), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(app.Control(bwdrive::kLog), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    app.Click(bwdrive::kStart);
+    ASSERT_TRUE(app.WaitLogContains("Ready.", kTimeout)) << app.Log();
+    EXPECT_TRUE(app.Running());
+    ExpectOptionsPage(app);
+    EXPECT_EQ(StoredValue("bStart_Tag"), std::nullopt) << "written before the window closed";
+    // The two radio buttons are one group.
+    app.Click(bwdrive::kUsb);
+    ASSERT_TRUE(bwdrive::WaitFor(
+        [&] { return SendMessageA(app.Control(bwdrive::kUsb), BM_GETCHECK, 0, 0) == BST_CHECKED; },
+        kTimeout));
+    EXPECT_EQ(SendMessageA(app.Control(bwdrive::kIso), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_TRUE(IsWindowEnabled(app.Control(bwdrive::kIsoFile)));
+    CloseAndWait(app);
+  }
+  EXPECT_EQ(StoredValue("FormVersion"), "0");
+  EXPECT_EQ(StoredValue("bStart_Tag"), "0");
+
+  App again;
+  ASSERT_TRUE(again.Launch(WizardPath()));
+  ExpectOptionsPage(again);
+  CloseAndWait(again);
+  EXPECT_EQ(StoredValue("bStart_Tag"), "0");
+}
+
+TEST_F(WizardWindow, EndingTheProcessWithoutClosingStoresNothing) {
+  App app;
+  ASSERT_TRUE(app.Launch(WizardPath()));
+  app.Click(bwdrive::kStart);
+  ASSERT_TRUE(app.WaitLogContains("Ready.", kTimeout));
+  app.Kill();
+  EXPECT_EQ(StoredValue("bStart_Tag"), std::nullopt);
+
+  App next;
+  ASSERT_TRUE(next.Launch(WizardPath()));
+  ExpectAgreementPage(next);
+  next.Kill();
+}
+
+struct StoredFlag {
+  const char* name;
+  std::optional<std::string> formVersion;
+  std::optional<std::string> tag;
+  bool optionsPage;
+};
+
+TEST_F(WizardWindow, StoredFlagsDecideThePageOnStart) {
+  const StoredFlag flags[] = {
+      {"one", "0", "1", false},
+      {"tag missing", "0", std::nullopt, false},
+      {"values missing", std::nullopt, std::nullopt, false},
+      {"zero", "0", "0", true},
+      {"zero with blanks", "0", " 0 ", true},
+      {"not a number", "0", "yes", true},
+      {"version missing", std::nullopt, "0", true},
+      {"five", "0", "5", false},
+      {"minus one", "0", "-1", false},
+      {"negative version", "-1", "0", false},
+  };
+  for (const StoredFlag& flag : flags) {
+    SCOPED_TRACE(flag.name);
+    ClearStore();
+    StoreValue("Other", "x");  // the key itself exists
+    if (flag.formVersion) StoreValue("FormVersion", *flag.formVersion);
+    if (flag.tag) StoreValue("bStart_Tag", *flag.tag);
+    App app;
+    ASSERT_TRUE(app.Launch(WizardPath()));
+    if (flag.optionsPage) {
+      ExpectOptionsPage(app);
+      app.Kill();
+      continue;
+    }
+    ExpectAgreementPage(app);
+    // Whatever the flag, "I Agree" on this page only accepts the agreement.
+    app.Click(bwdrive::kStart);
+    ASSERT_TRUE(app.WaitLogContains("Ready.", kTimeout)) << app.Log();
+    ExpectOptionsPage(app);
+    CloseAndWait(app);
+    EXPECT_EQ(StoredValue("bStart_Tag"), "0");
+    EXPECT_EQ(StoredValue("FormVersion"), "0");
+  }
+}
+
+}  // namespace
