@@ -216,6 +216,8 @@ TFileProtectTask::TFileProtectTask() : TFileProtectTask(Options{}) {}
 
 TFileProtectTask::TFileProtectTask(Options options) : options_(std::move(options)) {
   OwnerSid = GetCurrentUserSid();
+  FolderList = options_.folderList;
+  Mode = options_.mode;
   if (!options_.apply) {
     options_.apply = [this](int mode, const std::string& path) {
       return ApplyFileSecurity(mode, path, OwnerSid);

@@ -59,8 +59,10 @@ class TFileProtectTask {
   struct Options {
     DWORD periodMs = 145000;
     DWORD sliceMs = 500;
-    ApplyFunction apply;  // empty: ApplyFileSecurity for OwnerSid
-    bool start = true;    // false: no thread; the owner runs Scan and Apply itself
+    ApplyFunction apply;     // empty: ApplyFileSecurity for OwnerSid
+    bool start = true;       // false: no thread; the owner runs Scan and Apply itself
+    std::string folderList;  // set before the thread starts
+    BYTE mode = 0;
   };
 
   TFileProtectTask();
