@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "pipeline/TaskFields.h"
@@ -27,6 +28,12 @@ class TaskView {
   virtual void ProgressStepIt() = 0;  // by the bar's step size, 1
 };
 
+// One download's own results, shared by the GUI thread and the download thread. A thread
+// abandoned on Cancel keeps writing only into its own, so a later download never sees it.
+struct DownloadJob;
+// A child's output, read while the child runs.
+class ChildOutput;
+
 class LongTasks {
  public:
   LongTasks(TaskFields& fields, TaskView& view);
@@ -42,8 +49,15 @@ class LongTasks {
   void bCancelClick();
 
  private:
+  DWORD WaitOnce(HANDLE task);
+  void CollectDownload();
+
   TaskFields& fields_;
   TaskView& view_;
+  std::shared_ptr<DownloadJob> download_;  // the download being waited for
+  HANDLE downloadThread_ = nullptr;        // its thread; owned by DownloadFile
+  bool downloadCollected_ = false;
+  ChildOutput* output_ = nullptr;  // the output of the command being waited for
 };
 
 // Runs on the download thread: fetch into the internet cache, accept only a valid signature.

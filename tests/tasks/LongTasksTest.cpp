@@ -1,0 +1,354 @@
+// The long-running tasks with real child processes, pipes, files and a local HTTP server.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TasksTestSupport.h"
+#include "common/TestSupport.h"
+#include "pipeline/LongTasks.h"
+#include "support/Errors.h"
+#include "support/Handles.h"
+
+namespace {
+
+using bwtest::ChildCommand;
+
+std::string Pattern(size_t n) {
+  std::string text(n, '\0');
+  for (size_t i = 0; i < n; ++i) text[i] = static_cast<char>('0' + i % 10);
+  return text;
+}
+
+std::string ReadPid(const std::string& path) { return bwtest::ReadFileBytes(path); }
+
+HANDLE OpenPid(const std::string& pid) {
+  return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                     static_cast<DWORD>(std::stoul(pid)));
+}
+
+// The tasks over a recording window. A task still running after 30 s of polls is cancelled,
+// so a fault that hangs fails the test instead of stalling the run.
+struct Tasks : ::testing::Test {
+  bw::TaskFields fields;
+  bwtest::RecordingView view;
+  bw::LongTasks tasks{fields, view};
+  void SetUp() override { CancelAfter(300); }
+  void CancelAfter(int polls) {
+    view.onPump = [this, polls] {
+      if (view.steps >= polls) tasks.bCancelClick();
+    };
+  }
+};
+
+using RunCommand = Tasks;
+using WaitForTask = Tasks;
+
+TEST_F(RunCommand, LogsTheCommandThenItsOutputInOneEntry) {
+  const std::string quiet = ChildCommand("");
+  tasks.RunCommand(quiet, 5, SW_HIDE);
+  EXPECT_EQ(view.Entries(), std::vector<std::string>{"Executing " + quiet + " ..."});
+  EXPECT_EQ(view.lines.at(1), "");
+  EXPECT_EQ(fields.TaskHandle, nullptr);
+
+  view.lines.clear();
+  const std::string talks = ChildCommand("out 10 err XY hex 0d0a stdin");
+  tasks.RunCommand(talks, 5, SW_SHOW);
+  // Standard error shares the pipe; standard input is empty, not the child's own output.
+  EXPECT_EQ(view.Entries(),
+            (std::vector<std::string>{"Executing " + talks + " ...", "0123456789XY\r\nstdin:0"}));
+  EXPECT_EQ(view.lines.size(), 4u);
+  EXPECT_EQ(view.lines.at(3), "");
+}
+
+TEST_F(RunCommand, ShowsOnlyTheFirst65535Bytes) {
+  tasks.RunCommand(ChildCommand("out 70000"), 5, SW_HIDE);
+  ASSERT_EQ(view.Entries().size(), 2u);
+  EXPECT_EQ(view.Entries()[1].size(), 65535u);
+  EXPECT_EQ(view.Entries()[1], Pattern(65535));
+}
+
+TEST_F(RunCommand, SixteenMegabytesOfOutputDoNotBlockTheChild) {
+  tasks.RunCommand(ChildCommand("out 16777216"), 5, SW_HIDE);
+  ASSERT_EQ(view.Entries().size(), 2u);
+  EXPECT_EQ(view.Entries()[1], Pattern(65535));
+}
+
+TEST_F(RunCommand, ConvertsOemBytesPastANul) {
+  std::string hex;
+  std::string oem;
+  for (int c = 0x80; c <= 0xFF; ++c) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02x", c);
+    hex += pair;
+    oem.push_back(static_cast<char>(c));
+  }
+  // The system's own conversion of the same bytes (it stops at a NUL, so none inside).
+  std::string expected(oem.size() + 1, '\0');
+  ASSERT_TRUE(OemToCharA(oem.c_str(), expected.data()));
+  expected.resize(oem.size());
+  ASSERT_NE(expected, oem) << "this code page converts nothing: the case proves nothing";
+  expected += std::string(1, '\0') + "A" + expected.substr(1, 1);
+
+  tasks.RunCommand(ChildCommand("hex " + hex + "0041" + hex.substr(2, 2)), 5, SW_HIDE);
+  ASSERT_EQ(view.Entries().size(), 2u);
+  EXPECT_EQ(view.Entries()[1].size(), 131u);
+  EXPECT_EQ(view.Entries()[1], expected);
+  EXPECT_EQ(bw::OemToAnsiString(oem + '\0' + "A" + oem.substr(1, 1)), expected);
+  EXPECT_EQ(bw::OemToAnsiString(""), "");
+}
+
+TEST_F(RunCommand, ReturnsWhileAGrandchildStillHoldsThePipe) {
+  bwtest::ScratchDir dir("tasks");
+  tasks.RunCommand(ChildCommand("out 10 grandchild " + bwtest::Quote(dir / "g.pid")), 5, SW_HIDE);
+  EXPECT_EQ(view.Entries().at(1), "0123456789");
+  bw::UniqueHandle grandchild(OpenPid(ReadPid(dir / "g.pid")));
+  ASSERT_TRUE(grandchild);
+  EXPECT_EQ(WaitForSingleObject(grandchild.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(grandchild.get(), 0);
+}
+
+TEST_F(RunCommand, MissingProgramFailsWithCode2BeforeAnyWait) {
+  const std::string command = "\"Z:\\no-such-folder\\no-such-program.exe\" x";
+  try {
+    tasks.RunCommand(command, 5, SW_HIDE);
+    FAIL() << "no exception";
+  } catch (const bw::EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, 2u);
+    EXPECT_EQ(e.Message(), bw::ErrorCodeMessage(2));
+  }
+  EXPECT_EQ(view.Entries(), std::vector<std::string>{"Executing " + command + " ..."});
+  EXPECT_TRUE(view.maxima.empty()) << "it waited";
+  EXPECT_EQ(fields.TaskHandle, nullptr);
+}
+
+TEST_F(RunCommand, NonZeroExitRaisesItsCodeAfterTheOutputWasLogged) {
+  const std::string command = ChildCommand("hex 6f6b exit 7");
+  try {
+    tasks.RunCommand(command, 5, SW_HIDE);
+    FAIL() << "no exception";
+  } catch (const bw::EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, 7u);
+    EXPECT_EQ(e.Message(), bw::ErrorCodeMessage(7));
+  }
+  EXPECT_EQ(view.Entries(), (std::vector<std::string>{"Executing " + command + " ...", "ok"}));
+  EXPECT_EQ(fields.TaskHandle, nullptr);
+}
+
+// Cancel ends the child alone (with 1223), logs none of its output and leaks nothing.
+TEST_F(RunCommand, CancelTerminatesOnlyTheChild) {
+  bwtest::ScratchDir dir("tasks");
+  DWORD handlesAfterFirst = 0;
+  for (int round = 0; round < 2; ++round) {
+    const std::string childPid = dir / ("c" + std::to_string(round) + ".pid");
+    const std::string grandchildPid = dir / ("g" + std::to_string(round) + ".pid");
+    bw::UniqueHandle child, grandchild;
+    int cancelledAt = -1;
+    view.onPump = [&] {
+      if (!child && bwtest::FileExists(childPid)) child.reset(OpenPid(ReadPid(childPid)));
+      if (!grandchild && bwtest::FileExists(grandchildPid)) {
+        grandchild.reset(OpenPid(ReadPid(grandchildPid)));
+      }
+      if ((child && grandchild) || view.steps >= 300) {
+        cancelledAt = view.steps;
+        tasks.bCancelClick();
+      }
+    };
+    view.lines.clear();
+    const std::string command =
+        ChildCommand("out 100 grandchild " + bwtest::Quote(grandchildPid) + " pidfile " +
+                     bwtest::Quote(childPid) + " sleep 30000");
+    try {
+      tasks.RunCommand(command, 5, SW_HIDE);
+      FAIL() << "no exception";
+    } catch (const bw::EAbort& e) {
+      EXPECT_EQ(e.Message(), "Cancelled.");
+    }
+    ASSERT_TRUE(child && grandchild);
+    EXPECT_EQ(view.steps, cancelledAt) << "polled again after the click";
+    EXPECT_EQ(view.Entries(), std::vector<std::string>{"Executing " + command + " ..."});
+    EXPECT_EQ(fields.TaskHandle, nullptr);
+    EXPECT_TRUE(fields.CancelRequested);
+    ASSERT_EQ(WaitForSingleObject(child.get(), 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(child.get(), &code);
+    EXPECT_EQ(code, 1223u);
+    EXPECT_EQ(WaitForSingleObject(grandchild.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    TerminateProcess(grandchild.get(), 0);
+    WaitForSingleObject(grandchild.get(), 5000);
+    child.reset();
+    grandchild.reset();
+    fields.CancelRequested = false;
+    view.steps = 0;
+    if (round == 0) handlesAfterFirst = bwtest::CountHandles();
+  }
+  EXPECT_EQ(bwtest::CountHandles(), handlesAfterFirst);
+}
+
+TEST_F(WaitForTask, BarSweepsOncePerWeightAndStartsAgainEachWait) {
+  tasks.RunCommand(ChildCommand("sleep 1600"), 1, SW_HIDE);
+  EXPECT_EQ(view.maxima, std::vector<int>{10});
+  EXPECT_GT(view.steps, 10);
+  EXPECT_EQ(view.highest, 10);
+  EXPECT_EQ(view.position, view.steps % 10);
+
+  view.position = 7;
+  view.steps = 0;
+  tasks.RunCommand(ChildCommand("sleep 400"), 2, SW_HIDE);
+  EXPECT_EQ(view.maxima, (std::vector<int>{10, 20}));
+  EXPECT_GT(view.steps, 0);
+  EXPECT_EQ(view.position, view.steps);
+}
+
+TEST_F(WaitForTask, EndsAtOnceWithoutATaskAndRaisesAPendingDownloadError) {
+  tasks.WaitForTask(3);
+  EXPECT_EQ(view.maxima, std::vector<int>{30});
+  EXPECT_EQ(view.steps, 0);
+
+  fields.DownloadError = "it broke";
+  try {
+    tasks.WaitForTask(3);
+    FAIL() << "no exception";
+  } catch (const bw::EAbort& e) {
+    EXPECT_EQ(e.Message(), "it broke");
+  }
+}
+
+TEST_F(WaitForTask, CancelPressedBeforeTheWaitActsAtItsFirstPoll) {
+  tasks.bCancelClick();
+  EXPECT_THROW(tasks.RunCommand(ChildCommand("sleep 5000"), 5, SW_HIDE), bw::EAbort);
+  EXPECT_EQ(view.steps, 1);
+  EXPECT_EQ(fields.TaskHandle, nullptr);
+}
+
+// Downloads from the local server that CTest keeps up for these tests.
+struct DownloadFile : Tasks {
+  std::string base;
+  void SetUp() override {
+    Tasks::SetUp();
+    base = bwtest::HttpBase(BW_TASKS_HTTP_STATE);
+    ASSERT_FALSE(base.empty()) << "the test HTTP server is not running (CTest starts it)";
+    fields.DownloadedFile = "earlier.exe";
+  }
+  // The message of the EAbort that the download ends with.
+  std::string Failure(const std::string& url) {
+    try {
+      tasks.DownloadFile(url, 5);
+    } catch (const bw::EAbort& e) {
+      return e.Message();
+    }
+    ADD_FAILURE() << "no EAbort for " << url;
+    return {};
+  }
+  void ExpectIdle() {
+    EXPECT_EQ(fields.TaskHandle, nullptr);
+    EXPECT_EQ(fields.DownloadError, "");
+  }
+};
+
+TEST_F(DownloadFile, SignedFileLandsInTheCache) {
+  const std::string url = base + "bw_task_child_signed.exe";
+  tasks.DownloadFile(url, 5);
+  EXPECT_EQ(view.Entries(), std::vector<std::string>{"Downloading " + url + " ..."});
+  EXPECT_EQ(fields.DownloadUrl, url);
+  ASSERT_NE(fields.DownloadedFile, "earlier.exe");
+  EXPECT_NE(fields.DownloadedFile.find("bw_task_child_signed"), std::string::npos);
+  EXPECT_EQ(bwtest::ReadFileBytes(fields.DownloadedFile),
+            bwtest::ReadFileBytes(bwtest::BinDir() + "\\bw_task_child_signed.exe"));
+  ExpectIdle();
+}
+
+TEST_F(DownloadFile, RefusedPortGivesTheServiceCode) {
+  EXPECT_EQ(Failure("http://127.0.0.1:1/refused.exe"),
+            "Cannot download the file. Error: 0x800C0008");
+  EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
+  ExpectIdle();
+}
+
+// The service takes a 404 page for the file; its missing signature fails it.
+TEST_F(DownloadFile, NotFoundFailsAndKeepsTheLastFile) {
+  EXPECT_NE(Failure(base + "no-such-file.exe"), "");
+  EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
+  ExpectIdle();
+}
+
+TEST_F(DownloadFile, UnsignedFileGivesTheOsErrorText) {
+  const std::string message = Failure(base + "bw_task_child.exe");
+  char system[256] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 static_cast<DWORD>(TRUST_E_NOSIGNATURE), 0, system, sizeof system, nullptr);
+  std::string text = system;
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.')) {
+    text.pop_back();
+  }
+  EXPECT_EQ(message, "System Error.  Code: -2146762496.\r\n" + text);
+  EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
+  ExpectIdle();
+}
+
+// Cancel ends the step at once; the abandoned thread, still downloading, never touches what
+// the next download leaves behind.
+TEST_F(DownloadFile, CancelAbandonsTheThreadWithinOnePoll) {
+  view.onPump = [this] {
+    if (view.steps == 2) tasks.bCancelClick();
+  };
+  EXPECT_EQ(Failure(base + "slow/2000/bw_task_child_slow.exe"), "Cancelled.");
+  EXPECT_EQ(view.steps, 2) << "polled again after the click";
+  EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
+  ExpectIdle();
+
+  fields.CancelRequested = false;
+  CancelAfter(300);
+  tasks.DownloadFile(base + "bw_task_child_signed.exe", 5);
+  const std::string later = fields.DownloadedFile;
+  EXPECT_NE(later.find("bw_task_child_signed"), std::string::npos);
+  Sleep(2500);  // the abandoned download has ended by now
+  EXPECT_EQ(fields.DownloadedFile, later);
+  ExpectIdle();
+}
+
+// The process ends cleanly while a download it gave up on still runs. (Run through the
+// tasks themselves: they do not wait for the end of the output of a Wine helper process that
+// the child may start and that inherits its standard handles.)
+TEST_F(DownloadFile, ProcessEndsWhileADownloadIsAbandoned) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  bwtest::ScopedEnv env;
+  env.Set("BW_TASKS_ABANDON_AND_EXIT", "1");
+  tasks.RunCommand(bwtest::Quote(self) + " --gtest_filter=DownloadFile.AbandonAndExit", 5, SW_HIDE);
+  ASSERT_EQ(view.Entries().size(), 2u);
+  EXPECT_NE(view.Entries()[1].find("[  PASSED  ] 1 test"), std::string::npos) << view.Entries()[1];
+}
+
+TEST_F(DownloadFile, AbandonAndExit) {
+  if (!GetEnvironmentVariableA("BW_TASKS_ABANDON_AND_EXIT", nullptr, 0)) {
+    GTEST_SKIP() << "run by ProcessEndsWhileADownloadIsAbandoned";
+  }
+  view.onPump = [this] {
+    if (view.steps == 1) tasks.bCancelClick();
+  };
+  EXPECT_EQ(Failure(base + "slow/3000/bw_task_child_slow.exe"), "Cancelled.");
+}
+
+TEST_F(Tasks, NoHandleLeaksOverAHundredCommandsAndDownloads) {
+  const std::string base = bwtest::HttpBase(BW_TASKS_HTTP_STATE);
+  ASSERT_FALSE(base.empty());
+  auto round = [&](int i) {
+    // Odd rounds take the failing paths: a non-zero exit, an unsigned file.
+    try {
+      tasks.RunCommand(ChildCommand(i % 2 ? "out 100 exit 3" : "out 100"), 5, SW_HIDE);
+    } catch (const bw::EOSError&) {
+    }
+    try {
+      tasks.DownloadFile(base + (i % 2 ? "bw_task_child.exe" : "bw_task_child_signed.exe"), 5);
+    } catch (const bw::EAbort&) {
+    }
+  };
+  round(0);
+  round(1);
+  const DWORD afterOne = bwtest::CountHandles();
+  for (int i = 0; i < 100; ++i) round(i);
+  EXPECT_EQ(bwtest::CountHandles(), afterOne);
+  EXPECT_EQ(view.Entries().size(), 3u * 102);  // command, its output, download
+}
+
+}  // namespace
