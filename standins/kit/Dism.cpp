@@ -1,0 +1,190 @@
+// Stand-in for the kit's DISM: mounts the stand-in image format (KitFiles.h) into a folder,
+// sets the offline image's system locale, and commits or discards on unmount. Mounted images
+// are remembered under HKCU so that a later run can find and discard them, as the real tool
+// remembers them across processes.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "KitFiles.h"
+#include "common/Journal.h"
+
+namespace {
+
+const char kName[] = "dism";
+
+int Fail(int code, const std::string& message) {
+  std::printf("\nError: %d\n\n", code);
+  return standin::Fail(kName, code, message);
+}
+
+int Done() {
+  std::printf("The operation completed successfully.\n");
+  return 0;
+}
+
+struct Options {
+  std::string operation;  // Mount-Image, Unmount-Image, Cleanup-Mountpoints, Set-SysLocale
+  std::string imageFile, index, mountDir, image, locale;
+  bool commit = false, discard = false;
+};
+
+bool Same(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
+
+// Reads the switches; returns an empty text or what is wrong with them.
+std::string Parse(const std::vector<std::string>& words, Options& o) {
+  for (const std::string& word : words) {
+    if (word.size() < 2 || word[0] != '/') return "unexpected argument \"" + word + "\"";
+    size_t colon = word.find(':');
+    std::string name = word.substr(1, colon == std::string::npos ? std::string::npos : colon - 1);
+    std::string value = colon == std::string::npos ? "" : word.substr(colon + 1);
+    bool hasValue = colon != std::string::npos;
+    auto operation = [&](const char* op) {
+      if (!o.operation.empty()) return false;
+      o.operation = op;
+      return true;
+    };
+    if (Same(name, "Mount-Image") && !hasValue) {
+      if (!operation("Mount-Image")) return "more than one operation";
+    } else if (Same(name, "Unmount-Image") && !hasValue) {
+      if (!operation("Unmount-Image")) return "more than one operation";
+    } else if (Same(name, "Cleanup-Mountpoints") && !hasValue) {
+      if (!operation("Cleanup-Mountpoints")) return "more than one operation";
+    } else if (Same(name, "Set-SysLocale") && hasValue && !value.empty()) {
+      if (!operation("Set-SysLocale")) return "more than one operation";
+      o.locale = value;
+    } else if (Same(name, "ImageFile") && hasValue && !value.empty()) {
+      o.imageFile = value;
+    } else if (Same(name, "Index") && hasValue) {
+      o.index = value;
+    } else if (Same(name, "MountDir") && hasValue && !value.empty()) {
+      o.mountDir = value;
+    } else if (Same(name, "Image") && hasValue && !value.empty()) {
+      o.image = value;
+    } else if (Same(name, "Commit") && !hasValue) {
+      o.commit = true;
+    } else if (Same(name, "Discard") && !hasValue) {
+      o.discard = true;
+    } else {
+      return "unknown option " + word;
+    }
+  }
+  if (o.operation.empty()) return "no operation given";
+  bool mountOptions = !o.imageFile.empty() || !o.index.empty();
+  if (o.operation == "Mount-Image") {
+    if (o.imageFile.empty() || o.index.empty() || o.mountDir.empty())
+      return "/Mount-Image needs /ImageFile, /Index and /MountDir";
+    if (o.commit || o.discard || !o.image.empty()) return "options that /Mount-Image does not take";
+  } else if (o.operation == "Unmount-Image") {
+    if (o.mountDir.empty() || o.commit == o.discard)
+      return "/Unmount-Image needs /MountDir and one of /Commit and /Discard";
+    if (mountOptions || !o.image.empty()) return "options that /Unmount-Image does not take";
+  } else if (o.operation == "Cleanup-Mountpoints") {
+    if (mountOptions || !o.mountDir.empty() || !o.image.empty() || o.commit || o.discard)
+      return "/Cleanup-Mountpoints takes no other option";
+  } else if (o.operation == "Set-SysLocale") {
+    if (o.image.empty()) return "/Set-SysLocale needs /Image";
+    if (mountOptions || !o.mountDir.empty() || o.commit || o.discard)
+      return "options that /Set-SysLocale does not take";
+  }
+  return {};
+}
+
+int MountImage(const Options& o) {
+  int steered = standin::EnvInt("BW_DISM_MOUNT_EXIT", 0);
+  if (steered) return Fail(steered, "mount failed (BW_DISM_MOUNT_EXIT)");
+  if (o.index != "1") return Fail(87, "the image has no index " + o.index);
+  std::string image = standin::FullPath(o.imageFile);
+  std::string folder = standin::FullPath(o.mountDir);
+  std::string bytes;
+  if (!standin::ReadWholeFile(image, bytes)) return Fail(2, "cannot read " + image);
+  standin::Archive archive;
+  if (!standin::ParseArchive(bytes, archive)) return Fail(13, image + " is not an image");
+  if (!standin::FolderExists(folder)) return Fail(3, "no folder " + folder);
+  standin::Mount existing;
+  if (standin::FindMount(folder, existing))
+    return Fail(183, "an image is already mounted at " + folder);
+  for (const auto& [name, m] : standin::ReadMounts()) {
+    if (lstrcmpiA(m.image.c_str(), image.c_str()) == 0)
+      return Fail(183, image + " is already mounted at " + name);
+  }
+  std::vector<std::string> folders, files;
+  standin::ListTree(folder, "", folders, files);
+  if (!folders.empty() || !files.empty())
+    return Fail(145, "the folder " + folder + " is not empty");
+  std::printf("Mounting image\n");
+  standin::Mount mount{image, archive.settings.count("locale") ? archive.settings["locale"] : ""};
+  if (!standin::StoreMount(folder, mount)) return Fail(1009, "cannot remember the mount");
+  // The image's own files come up read-only, as a mounted image's system files do.
+  if (!standin::ExtractArchive(archive, folder, true)) {
+    standin::EmptyFolder(folder);
+    standin::ForgetMount(folder);
+    return Fail(29, "cannot write into " + folder);
+  }
+  return Done();
+}
+
+int UnmountImage(const Options& o) {
+  const char* variable = o.commit ? "BW_DISM_COMMIT_EXIT" : "BW_DISM_DISCARD_EXIT";
+  int steered = standin::EnvInt(variable, 0);
+  if (steered) return Fail(steered, std::string("unmount failed (") + variable + ")");
+  std::string folder = standin::FullPath(o.mountDir);
+  standin::Mount mount;
+  if (!standin::FindMount(folder, mount)) return Fail(1168, "no image is mounted at " + folder);
+  if (o.commit) {
+    std::printf("Saving image\n");
+    bool ok = true;
+    standin::Archive archive = standin::ArchiveOfTree(folder, ok);
+    if (!ok) return Fail(30, "cannot read the mounted files");
+    std::string old;
+    standin::Archive before;
+    if (standin::ReadWholeFile(mount.image, old) && standin::ParseArchive(old, before)) {
+      archive.settings = before.settings;
+    }
+    if (!mount.locale.empty()) archive.settings["locale"] = mount.locale;
+    if (!standin::WriteWholeFile(mount.image, standin::SerializeArchive(archive)))
+      return Fail(29, "cannot write " + mount.image);
+  }
+  std::printf("Unmounting image\n");
+  standin::EmptyFolder(folder);
+  standin::ForgetMount(folder);
+  return Done();
+}
+
+int CleanupMountpoints() {
+  int steered = standin::EnvInt("BW_DISM_CLEANUP_EXIT", 0);
+  if (steered) return Fail(steered, "clean-up failed (BW_DISM_CLEANUP_EXIT)");
+  // Only mounts whose folder or image is gone are stale; others may belong to a running build.
+  for (const auto& [name, m] : standin::ReadMounts()) {
+    if (!standin::FolderExists(name) || !standin::FileExists(m.image)) standin::ForgetMount(name);
+  }
+  return Done();
+}
+
+int SetSysLocale(const Options& o) {
+  int steered = standin::EnvInt("BW_DISM_LOCALE_EXIT", 0);
+  if (steered) return Fail(steered, "setting the locale failed (BW_DISM_LOCALE_EXIT)");
+  std::string folder = standin::FullPath(o.image);
+  standin::Mount mount;
+  if (!standin::FindMount(folder, mount)) return Fail(1168, "no image is mounted at " + folder);
+  mount.locale = o.locale;
+  if (!standin::StoreMount(folder, mount)) return Fail(1009, "cannot remember the locale");
+  std::printf("Setting system locale to %s\n", o.locale.c_str());
+  return Done();
+}
+
+}  // namespace
+
+int main() {
+  standin::Journal(kName);
+  std::printf("\nDeployment Image Servicing and Management tool (stand-in)\n\n");
+  Options o;
+  std::string wrong = Parse(standin::SplitWords(standin::ArgumentText()), o);
+  if (!wrong.empty()) return Fail(87, wrong);
+  if (o.operation == "Mount-Image") return MountImage(o);
+  if (o.operation == "Unmount-Image") return UnmountImage(o);
+  if (o.operation == "Cleanup-Mountpoints") return CleanupMountpoints();
+  return SetSysLocale(o);
+}
