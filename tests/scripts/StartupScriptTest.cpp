@@ -103,24 +103,32 @@ class StartupScriptTest : public ::testing::Test {
 
   // Each stand-in call as "<tool> <arguments>", the program's own path left out.
   std::vector<std::string> Journal() {
+    auto lower = [](std::string text) {
+      for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return text;
+    };
     std::vector<std::string> calls;
     std::istringstream in(bwtest::ReadFileBytes(scratch_ / "journal.txt"));
     for (std::string line; std::getline(in, line);) {
-      std::vector<std::string> words = Words(line);
-      if (words.empty()) continue;
-      if (words.size() > 1) {
-        std::string program = words[1];
-        for (char& c : program) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        std::string tool = words[0];
-        for (char& c : tool) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        auto endsWith = [&](const std::string& suffix) {
-          return program.size() >= suffix.size() &&
-                 program.compare(program.size() - suffix.size(), suffix.size(), suffix) == 0;
-        };
-        if (endsWith(tool) || endsWith(tool + ".exe") || endsWith(tool + ".exe\"")) {
-          words.erase(words.begin() + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      size_t toolEnd = line.find(' ');
+      if (line.find_first_not_of(' ') == std::string::npos) continue;
+      std::string tool = line.substr(0, toolEnd);
+      std::string rest = toolEnd == std::string::npos ? "" : line.substr(toolEnd + 1);
+      // The program's own name or path may lead the arguments, quoted when it holds blanks.
+      size_t programEnd = rest.rfind('"', 0) == 0 ? rest.find('"', 1) : rest.find(' ');
+      std::string program = lower(rest.substr(0, programEnd));
+      if (!program.empty() && program[0] == '"') program.erase(0, 1);
+      std::string name = lower(tool);
+      for (const std::string& suffix : {name, name + ".exe"}) {
+        if (program.size() >= suffix.size() &&
+            program.compare(program.size() - suffix.size(), suffix.size(), suffix) == 0) {
+          rest = programEnd == std::string::npos ? "" : rest.substr(programEnd + 1);
+          break;
         }
       }
+      std::vector<std::string> words = Words(rest);
+      words.insert(words.begin(), tool);
       calls.push_back(Join(words));
     }
     return calls;
