@@ -87,6 +87,33 @@ TEST(StartupSections, LibraryOrder) {
                                       "WindowsSecurity", "FileProtect", "SharedUtils"}));
 }
 
+// When the user's SID cannot be read, creating the task fails the start: everything that ran
+// is finalized and the shared utility section never runs.
+TEST(StartupSections, LibraryStartFailsWhenTheTaskCannotBeCreated) {
+  std::vector<StartupSection> sections = bw::LibrarySections();
+  std::vector<std::string> finalized;
+  for (auto& section : sections) {
+    if (section.name == "WindowsSecurity") section.init = [] {};  // leaves both entries empty
+    section.fini = [&finalized, name = section.name, fini = section.fini] {
+      finalized.push_back(name);
+      if (fini) fini();
+    };
+  }
+  bw::pConvertSidToStringSidA = nullptr;
+  try {
+    StartupSections started(std::move(sections));
+    FAIL() << "the start went through without the user's SID";
+  } catch (const bw::EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, 1150u);
+    EXPECT_EQ(e.Message(), bw::ComposeErrorMessage(1150, {"CrrentUserSID"}));
+  }
+  EXPECT_EQ(finalized, (std::vector<std::string>{"FileProtect", "WindowsSecurity", "SymbolicLink",
+                                                 "EncryptingFileSystem", "SystemInformation",
+                                                 "ProcessUtils", "WOW64", "Unix", "Errors"}));
+  EXPECT_EQ(bw::FileProtectTask, nullptr);
+  EXPECT_TRUE(bw::ProgramPath.empty());
+}
+
 // The library's own sections once, as the program runs them under Wine.
 TEST(StartupSections, RealStartAndExitUnderWine) {
   using Clock = std::chrono::steady_clock;

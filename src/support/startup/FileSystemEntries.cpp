@@ -23,14 +23,14 @@ void InitEncryptingFileSystem() {
       LoadedEntry<ReadEncryptedFileRawFn>("advapi32.dll", "ReadEncryptedFileRaw");
   pWriteEncryptedFileRaw =
       LoadedEntry<WriteEncryptedFileRawFn>("advapi32.dll", "WriteEncryptedFileRaw");
-  // One call with an empty path gets the service's own set-up done at start; the empty
-  // path opens nothing, so the context stays unused.
+  // Called once at start, as the library always has; an empty path opens nothing, so the
+  // context is neither used nor closed.
   if (pOpenEncryptedFileRawW) pOpenEncryptedFileRawW(L"", 0, &encryptedContext);
 }
 
 void InitSymbolicLink() {
   pCreateSymbolicLinkW = LoadedEntry<CreateSymbolicLinkWFn>("kernel32.dll", "CreateSymbolicLinkW");
-  // Likewise: an empty link name creates nothing.
+  // Likewise called once; an empty link name creates nothing.
   if (pCreateSymbolicLinkW) pCreateSymbolicLinkW(L"", L"", 0);
 }
 
