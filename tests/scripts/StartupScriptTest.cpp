@@ -30,6 +30,9 @@ const char kMenu[] =
 // drops it; a bare line feed ends the answer cleanly on both.
 const char kEnter[] = "\n";
 
+// What ConsoleSession::Finish returns for a program that it had to end.
+constexpr DWORD kKilled = 0xDEAD;
+
 const char kAskServer[] = "Enter the backup server IP address (required): ";
 const char kAskPort[] = "Enter the TCP port number (empty = 4531): ";
 const char kAskName[] = "Enter a name for this computer (required): ";
@@ -155,7 +158,7 @@ TEST_F(StartupScriptTest, NoKeyFindsServerAndHandsItToWorkerThenUpdateEndsAtComm
   env_.Set("BW_WORKER_SERVER", "10.1.2.3");
   env_.Set("BW_WORKER_RECOVERY_EXIT", "162");
   auto session = Start();
-  session->Finish();
+  EXPECT_NE(session->Finish(), kKilled) << "the script did not end:\n" << session->Rest();
   std::string output = session->Output();
 
   ExpectInOrder(output, {"\r\n\r\nInitializing devices. This process may take several "
@@ -192,7 +195,7 @@ TEST_F(StartupScriptTest, ServerNotFoundShowsDiscoveryCodeAndMenuAgain) {
       << session->Output();
   ASSERT_TRUE(session->Expect(kMenu)) << session->Rest();
   session->Type("3");
-  session->Finish();
+  EXPECT_NE(session->Finish(), kKilled) << "the script did not end:\n" << session->Rest();
 
   EXPECT_EQ(Journal(), (std::vector<std::string>{"wpeinit", "choice /c 123 /t 15 /d 1 /n",
                                                  "TXBWorker -discover", "timeout /t 30",
@@ -202,7 +205,7 @@ TEST_F(StartupScriptTest, ServerNotFoundShowsDiscoveryCodeAndMenuAgain) {
 TEST_F(StartupScriptTest, MenuChoiceThreeEndsAtOnce) {
   auto session = Start();
   session->Type("3");
-  session->Finish();
+  EXPECT_NE(session->Finish(), kKilled) << "the script did not end:\n" << session->Rest();
   EXPECT_EQ(Journal(), (std::vector<std::string>{"wpeinit", "choice /c 123 /t 15 /d 1 /n"}));
   EXPECT_EQ(session->Output().find("Looking for"), std::string::npos);
 }
@@ -211,7 +214,7 @@ TEST_F(StartupScriptTest, FailingMenuToolFallsThroughToAutomaticMode) {
   env_.Set("BW_CHOICE_EXIT", "255");
   env_.Set("BW_WORKER_RECOVERY_EXIT", "162");
   auto session = Start();
-  session->Finish();
+  EXPECT_NE(session->Finish(), kKilled) << "the script did not end:\n" << session->Rest();
   EXPECT_NE(session->Output().find("Backup server has been found at IP address 192.168.1.10"),
             std::string::npos)
       << session->Output();
@@ -234,7 +237,7 @@ TEST_F(StartupScriptTest, ManualModeWithDhcpAsksAgainForRequiredAnswersAndTakesD
   ASSERT_TRUE(session->Expect(kAskIp)) << session->Rest();
   session->Type(kEnter);
   ASSERT_TRUE(session->Expect("Update in progress, please wait...\r\n")) << session->Rest();
-  session->Finish();
+  EXPECT_NE(session->Finish(), kKilled) << "the script did not end:\n" << session->Rest();
 
   std::string output = session->Output();
   EXPECT_EQ(output.find(kAskMask), std::string::npos);
@@ -288,7 +291,7 @@ TEST_F(StartupScriptTest, ManualPassesStartEmptyAndPassStaticAddressesWithDefaul
   endPass();
 
   session->Type("3");
-  session->Finish();
+  EXPECT_NE(session->Finish(), kKilled) << "the script did not end:\n" << session->Rest();
 
   EXPECT_EQ(RecoveryRuns(), (std::vector<std::vector<std::string>>{
                                 {"PC1", "10.0.0.5:5000", "10.0.0.20", "255.255.255.0", "10.0.0.1"},
