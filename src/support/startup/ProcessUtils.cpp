@@ -12,12 +12,6 @@ namespace {
 UniqueModule advapi32;  // our own reference, dropped at finalization
 }
 
-HMODULE LoadModule(const char* name) {
-  HMODULE module = ::LoadLibraryA(name);
-  if (reinterpret_cast<ULONG_PTR>(module) <= 32) return nullptr;
-  return module;
-}
-
 std::string ExecutablePath() {
   std::string buffer(MAX_PATH, '\0');
   for (;;) {
