@@ -179,6 +179,8 @@ int SetSysLocale(const Options& o) {
 
 int main() {
   standin::Journal(kName);
+  // A slow servicing step, so that a run can be cancelled while the build script waits.
+  if (int ms = standin::EnvInt("BW_DISM_DELAY_MS", 0); ms > 0) Sleep(static_cast<DWORD>(ms));
   std::printf("\nDeployment Image Servicing and Management tool (stand-in)\n\n");
   Options o;
   std::string wrong = Parse(standin::SplitWords(standin::ArgumentText()), o);
