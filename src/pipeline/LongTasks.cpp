@@ -25,7 +25,8 @@ constexpr DWORD kDownloadPathLength = 260;  // the buffer holds one more, for th
 constexpr DWORD kDownloadFlags = 16;        // BINDF_GETNEWESTVERSION: never an old copy
 constexpr DWORD kChildStartupFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;  // 0x101
 constexpr DWORD kChildCreationFlags = NORMAL_PRIORITY_CLASS;                       // 0x20
-constexpr DWORD kReadChunk = 0x40000;
+constexpr DWORD kReadChunk = 0x100000;
+constexpr int kReadBurst = 16;
 
 std::string SystemText(DWORD code) {
   char buffer[256] = {};
@@ -165,15 +166,25 @@ class ChildOutput {
   const std::string& Head() const { return head_; }
 
  private:
+  // Starts the next read. Reads that complete at once are taken here, a few in a row, so
+  // a fast writer costs one wait per burst rather than one per read.
   void Issue() {
-    overlapped_ = {};
-    overlapped_.hEvent = event_.get();
-    if (ReadFile(readEnd_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr,
-                 &overlapped_)) {
-      pending_ = true;  // done at once; the event is set and the result waits to be taken
-      return;
+    for (int burst = 0;; ++burst) {
+      overlapped_ = {};
+      overlapped_.hEvent = event_.get();
+      const BOOL done = ReadFile(readEnd_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()),
+                                 nullptr, &overlapped_);
+      if (!done && GetLastError() != ERROR_IO_PENDING) {
+        pending_ = false;  // broken: every writer has gone
+        return;
+      }
+      pending_ = true;
+      if (!done || burst == kReadBurst) return;  // the event tells when it is there
+      DWORD got = 0;
+      pending_ = false;
+      if (!GetOverlappedResult(readEnd_.get(), &overlapped_, &got, FALSE)) return;
+      Keep(got);
     }
-    pending_ = GetLastError() == ERROR_IO_PENDING;
   }
 
   void Keep(DWORD got) {
