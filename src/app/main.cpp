@@ -1,7 +1,6 @@
 // The program's entry: start-up services, the wizard window, the message loop.
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 
 #include <exception>
 #include <optional>
@@ -23,8 +22,6 @@ int RunWizard(HINSTANCE instance) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
                                                         ICC_USEREX_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
-  // The folder dialog wants a single-threaded apartment.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   bw::UniqueModule richEdit(LoadLibraryA("riched20.dll"));
   int exitCode = 0;
   {
@@ -41,7 +38,6 @@ int RunWizard(HINSTANCE instance) {
     }
     exitCode = got == -1 ? 1 : static_cast<int>(msg.wParam);
   }
-  if (SUCCEEDED(com)) CoUninitialize();
   return exitCode;
 }
 

@@ -31,6 +31,7 @@ enum : int {
 };
 
 constexpr const char* kPanelClass = "TPanel";
+constexpr UINT kLoadDriveIcons = WM_APP + 1;
 constexpr int kOptionsHeight = 97;
 constexpr int kPanel1Height = 50;
 constexpr const char* kIsoFileDefault = "C:\\TXBRecovery.iso";
@@ -132,6 +133,7 @@ TForm1::TForm1() : tasks_(fields_, *this) {}
 TForm1::~TForm1() {
   if (hwnd_) DestroyWindow(hwnd_);
   if (font_) DeleteObject(font_);
+  if (comInitialized_) CoUninitialize();
 }
 
 void TForm1::Create(HINSTANCE instance) {
@@ -172,6 +174,7 @@ void TForm1::Create(HINSTANCE instance) {
 void TForm1::Show() {
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
+  PostMessageA(hwnd_, kLoadDriveIcons, 0, 0);
 }
 
 HWND TForm1::MakeChild(HWND parent, const char* cls, const char* text, DWORD style, DWORD exStyle,
@@ -246,20 +249,11 @@ void TForm1::CreateComponents() {
 
 void TForm1::FillDriveList() {
   drives_ = BuildDriveList(GetLogicalDrives(), ProbeDrive);
-  SHFILEINFOA info = {};
-  const auto images = reinterpret_cast<HIMAGELIST>(
-      SHGetFileInfoA("C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
-  if (images) SendMessageA(USBDrive, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
   for (size_t i = 0; i < drives_.size(); ++i) {
-    const std::string root = std::string(1, drives_[i].letter) + ":\\";
-    SHFILEINFOA icon = {};
-    SHGetFileInfoA(root.c_str(), 0, &icon, sizeof icon, SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
     COMBOBOXEXITEMA item = {};
-    item.mask = CBEIF_TEXT | CBEIF_IMAGE | CBEIF_SELECTEDIMAGE;
+    item.mask = CBEIF_TEXT;
     item.iItem = static_cast<INT_PTR>(i);
     item.pszText = drives_[i].text.data();
-    item.iImage = icon.iIcon;
-    item.iSelectedImage = icon.iIcon;
     SendMessageA(USBDrive, CBEM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
   }
   char current[MAX_PATH + 1] = {};
@@ -267,6 +261,30 @@ void TForm1::FillDriveList() {
   if (!drives_.empty()) {
     SendMessageA(USBDrive, CB_SETCURSEL, InitialDriveIndex(drives_, current), 0);
   }
+}
+
+// The shell's image list takes a while to build; the window is shown before it is asked.
+void TForm1::LoadDriveIcons() {
+  SHFILEINFOA info = {};
+  const auto images = reinterpret_cast<HIMAGELIST>(
+      SHGetFileInfoA("C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+  if (!images) return;
+  SendMessageA(USBDrive, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
+  for (size_t i = 0; i < drives_.size(); ++i) {
+    const std::string root = std::string(1, drives_[i].letter) + ":\\";
+    SHFILEINFOA icon = {};
+    if (!SHGetFileInfoA(root.c_str(), 0, &icon, sizeof icon,
+                        SHGFI_SYSICONINDEX | SHGFI_SMALLICON)) {
+      continue;
+    }
+    COMBOBOXEXITEMA item = {};
+    item.mask = CBEIF_IMAGE | CBEIF_SELECTEDIMAGE;
+    item.iItem = static_cast<INT_PTR>(i);
+    item.iImage = icon.iIcon;
+    item.iSelectedImage = icon.iIcon;
+    SendMessageA(USBDrive, CBEM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  InvalidateRect(USBDrive, nullptr, TRUE);
 }
 
 void TForm1::FormCreate() {
@@ -352,6 +370,9 @@ void TForm1::ISOFileAfterDialog(std::string& name, bool& action) {
 }
 
 void TForm1::BrowseIsoFolder() {
+  // The folder dialog wants a single-threaded apartment; set up on first use, it is slow.
+  if (!comInitialized_)
+    comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   std::string start = BrowseStartFolder(WindowText(ISOFile), IsFolder);
   if (start == "\\") {
     char full[MAX_PATH + 1] = {};
@@ -399,6 +420,9 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_COMMAND:
       OnCommand(LOWORD(wp), HIWORD(wp));
+      return 0;
+    case kLoadDriveIcons:
+      LoadDriveIcons();
       return 0;
     case DM_GETDEFID:
       return MAKELRESULT(kIdStart, DC_HASDEFID);

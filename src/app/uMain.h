@@ -80,6 +80,7 @@ class TForm1 final : public RunHost, public TaskView {
   HWND MakeChild(HWND parent, const char* cls, const char* text, DWORD style, DWORD exStyle, int x,
                  int y, int w, int h, int id);
   void FillDriveList();
+  void LoadDriveIcons();
   void FormCreate();
   void RestoreState();
   void FormStorage1RestorePlacement();
@@ -125,6 +126,7 @@ class TForm1 final : public RunHost, public TaskView {
   bool running_ = false;
   bool closeAfterRun_ = false;
   bool shownOnce_ = false;
+  bool comInitialized_ = false;
 };
 
 // The window's title for message boxes: the program file's name without extension.

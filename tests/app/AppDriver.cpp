@@ -39,6 +39,7 @@ bool App::Launch(const std::string& exePath, const std::string& currentDir, DWOR
 namespace {
 struct FindState {
   DWORD pid;
+  const std::string* windowClass;
   HWND found;
 };
 BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM lp) {
@@ -47,7 +48,7 @@ BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM lp) {
   GetWindowThreadProcessId(hwnd, &pid);
   char cls[64] = {};
   GetClassNameA(hwnd, cls, sizeof cls);
-  if ((state->pid == 0 || pid == state->pid) && std::string(cls) == "TForm1") {
+  if ((state->pid == 0 || pid == state->pid) && *state->windowClass == cls) {
     state->found = hwnd;
     return FALSE;
   }
@@ -59,7 +60,7 @@ bool App::Attach(DWORD timeoutMs) {
   return WaitFor(
              [this] {
                if (process_ && !Running()) return true;
-               FindState state = {pid_, nullptr};
+               FindState state = {pid_, &windowClass_, nullptr};
                EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&state));
                if (!state.found || !IsWindowVisible(state.found)) return false;
                window_ = state.found;

@@ -36,6 +36,9 @@ class App {
   App(const App&) = delete;
   App& operator=(const App&) = delete;
 
+  // The class of the window to wait for; the wizard's by default.
+  void SetWindowClass(std::string windowClass) { windowClass_ = std::move(windowClass); }
+
   // Starts the program (current folder currentDir) and waits for its window to be shown.
   bool Launch(const std::string& exePath, const std::string& currentDir = "C:\\",
               DWORD timeoutMs = 20000);
@@ -73,6 +76,7 @@ class App {
   HANDLE process_ = nullptr;
   DWORD pid_ = 0;
   HWND window_ = nullptr;
+  std::string windowClass_ = "TForm1";
 };
 
 }  // namespace bwdrive

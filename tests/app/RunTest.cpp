@@ -4,6 +4,8 @@
 #include <shlobj.h>
 #include <commctrl.h>
 
+#include <tlhelp32.h>
+
 #include <memory>
 #include <optional>
 
@@ -75,6 +77,7 @@ class WizardRun : public ::testing::Test {
         CopyFileA(Standin("TXBWorker.exe").c_str(), (*product_ / "TXBWorker.exe").c_str(), FALSE));
     SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", product_->Path());
     StageKit();
+    StageConsoleTools();
     out_ = std::make_unique<bwtest::ScratchDir>("bwmedium");
   }
 
@@ -97,6 +100,39 @@ class WizardRun : public ::testing::Test {
                              " /features OptionId.WindowsPreinstallationEnvironment /installpath " +
                              bwtest::Quote(adk) + " /q");
       ASSERT_EQ(result.exitCode, 0u) << result.output;
+    }
+  }
+
+  // The build script copies timeout and choice from the system folders onto the medium;
+  // Wine has no timeout.exe of its own.
+  static void StageConsoleTools() {
+    char windows[MAX_PATH + 1] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    for (const char* folder : {"\\system32", "\\syswow64"}) {
+      const std::string target = std::string(windows) + folder;
+      CreateDirectoryA(target.c_str(), nullptr);
+      for (const char* tool : {"timeout.exe", "choice.exe"}) {
+        if (!bwtest::FileExists(target + "\\" + tool)) {
+          CopyFileA(Standin(tool).c_str(), (target + "\\" + tool).c_str(), TRUE);
+        }
+      }
+    }
+  }
+
+  // A cancelled script leaves its running child behind (only the script is ended); a stray
+  // DISM must not reach into the next run's mount.
+  static void EndStrayDism() {
+    bw::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.get(), &entry); more;
+         more = Process32Next(snapshot.get(), &entry)) {
+      if (lstrcmpiA(entry.szExeFile, "dism.exe") != 0) continue;
+      bw::UniqueHandle process(
+          OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+      if (!process) continue;
+      TerminateProcess(process.get(), 1);
+      WaitForSingleObject(process.get(), 5000);
     }
   }
 
@@ -139,7 +175,7 @@ TEST_F(WizardRun, AnIsoRunReachesDoneAndLeavesTheImage) {
 
 TEST_F(WizardRun, CancelDuringTheBuildReturnsToIdle) {
   bwtest::ScopedEnv env;
-  env.Set("BW_STANDIN_DELAY_MS", "60000");  // the kit's tools take their time
+  env.Set("BW_DISM_DELAY_MS", "30000");  // the kit's tools take their time
   App app;
   StartIsoRun(app, *out_ / "Cancelled.iso");
   ASSERT_TRUE(app.WaitLogContains("bwrs.bat", kTimeout)) << app.Log();
@@ -150,11 +186,14 @@ TEST_F(WizardRun, CancelDuringTheBuildReturnsToIdle) {
   EXPECT_EQ(log.find("DONE!"), std::string::npos) << log;
   ExpectIdle(app);
   EXPECT_TRUE(app.Running());
+  EndStrayDism();
   app.Close();
   EXPECT_TRUE(app.WaitExit(kTimeout));
 }
 
 TEST_F(WizardRun, ClosingDuringARunLetsItFinishFirst) {
+  bwtest::ScopedEnv env;
+  env.Set("BW_DISM_DELAY_MS", "700");  // long enough to close the window in the middle
   App app;
   const std::string iso = *out_ / "Finished.iso";
   StartIsoRun(app, iso);
