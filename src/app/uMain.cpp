@@ -208,18 +208,13 @@ void TForm1::CreateComponents() {
   USBDrive = MakeChild(pOptions, WC_COMBOBOXEXA, "",
                        WS_VISIBLE | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, 206,
                        56, 363, 240, kIdUsbDrive);
+  // The browse button sits on the right end of the edit; made first, it stays above it.
+  ISOFileButton = MakeChild(pOptions, "BUTTON", "...", WS_VISIBLE | BS_PUSHBUTTON, 0,
+                            206 + 363 - 19, 32, 19, 19, kIdIsoFileButton);
   ISOFile = MakeChild(pOptions, "EDIT", kIsoFileDefault,
-                      WS_VISIBLE | WS_TABSTOP | WS_GROUP | ES_AUTOHSCROLL | WS_CLIPCHILDREN,
+                      WS_VISIBLE | WS_TABSTOP | WS_GROUP | WS_CLIPSIBLINGS | ES_AUTOHSCROLL,
                       WS_EX_CLIENTEDGE, 206, 32, 363, 19, kIdIsoFile);
-  {
-    RECT client;
-    GetClientRect(ISOFile, &client);
-    const int side = client.bottom;
-    ISOFileButton = MakeChild(ISOFile, "BUTTON", "...", WS_VISIBLE | BS_PUSHBUTTON, 0,
-                              client.right - side - 2, 0, side + 2, side, kIdIsoFileButton);
-    SendMessageA(ISOFile, EM_SETMARGINS, EC_RIGHTMARGIN, MAKELPARAM(0, side + 4));
-    SetWindowSubclass(ISOFile, IsoEditProc, 1, reinterpret_cast<DWORD_PTR>(this));
-  }
+  SendMessageA(ISOFile, EM_SETMARGINS, EC_RIGHTMARGIN, MAKELPARAM(0, 19));
   rUSB = MakeChild(pOptions, "BUTTON", "Create a bootable USB flash drive",
                    WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_RADIOBUTTON, 0, 8, 56, 193, 17, kIdUsb);
   cbImageType = MakeChild(pOptions, "COMBOBOX", "", WS_TABSTOP | WS_GROUP | CBS_DROPDOWNLIST, 0,
@@ -480,16 +475,6 @@ LRESULT CALLBACK TForm1::LogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT
   // A multi-line edit closes its dialog on Esc; this window binds nothing to that key.
   if ((msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_CHAR) && wp == VK_ESCAPE) return 0;
   if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, LogProc, 1);
-  return DefSubclassProc(hwnd, msg, wp, lp);
-}
-
-LRESULT CALLBACK TForm1::IsoEditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
-                                     DWORD_PTR data) {
-  if (msg == WM_COMMAND && LOWORD(wp) == kIdIsoFileButton) {
-    reinterpret_cast<TForm1*>(data)->OnCommand(kIdIsoFileButton, HIWORD(wp));
-    return 0;
-  }
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, IsoEditProc, 1);
   return DefSubclassProc(hwnd, msg, wp, lp);
 }
 

@@ -72,8 +72,6 @@ class TForm1 final : public RunHost, public TaskView {
   static LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK LogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                   DWORD_PTR data);
-  static LRESULT CALLBACK IsoEditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
-                                      DWORD_PTR data);
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
 
   void CreateComponents();

@@ -29,7 +29,10 @@ int Fail(const std::string& why) {
 int main(int argc, char** argv) {
   int i = 1;
   if (i + 1 < argc && std::string(argv[i]) == "--desktop") {
-    HDESK desk = OpenDesktopA(argv[i + 1], 0, FALSE, GENERIC_ALL);
+    // The desktop exists once the program started on it has come up.
+    HDESK desk = nullptr;
+    bwdrive::WaitFor([&] { return (desk = OpenDesktopA(argv[i + 1], 0, FALSE, GENERIC_ALL)); },
+                     30000, 100);
     if (!desk || !SetThreadDesktop(desk)) return Fail(std::string("no desktop ") + argv[i + 1]);
     i += 2;
   }
