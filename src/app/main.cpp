@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <string>
@@ -11,6 +12,13 @@
 #ifdef BW_HAVE_STARTUP
 #include "support/startup/Startup.h"
 #endif
+
+// The runtime's default terminate handler prints the demangled name of the exception's type,
+// which links the whole demangler into the program. Nothing can escape WinMain; should it
+// happen anyway, ending at once is all that is left.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 
 namespace {
 
