@@ -28,20 +28,6 @@ constexpr DWORD kChildCreationFlags = NORMAL_PRIORITY_CLASS;                    
 constexpr DWORD kReadChunk = 0x100000;
 constexpr int kReadBurst = 16;
 
-std::string SystemText(DWORD code) {
-  char buffer[256] = {};
-  const DWORD flags =
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY;
-  const DWORD length = FormatMessageA(flags, nullptr, code, 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, length);
-  while (!text.empty()) {
-    const auto last = static_cast<unsigned char>(text.back());
-    if (last > 0x20 && last != '.') break;
-    text.pop_back();
-  }
-  return text;
-}
-
 // The download thread's form of an OS error: it also names codes (HRESULTs of the trust
 // service) that have no text of the library's own.
 [[noreturn]] void RaiseSystemError(DWORD code) {
@@ -49,7 +35,7 @@ std::string SystemText(DWORD code) {
   if (code != 0) {
     char head[64];
     std::snprintf(head, sizeof head, "System Error.  Code: %d.", static_cast<int>(code));
-    message = std::string(head) + "\r\n" + SystemText(code);
+    message = std::string(head) + "\r\n" + SystemErrorText(code);
   } else {
     message = "A call to an OS function failed";
   }

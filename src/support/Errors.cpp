@@ -20,9 +20,7 @@ std::vector<std::string>& CustomErrorMessages() {
   return table;
 }
 
-namespace {
-
-std::string SystemMessage(DWORD code) {
+std::string SystemErrorText(DWORD code) {
   char buffer[256] = {};
   const DWORD flags =
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY;
@@ -36,12 +34,10 @@ std::string SystemMessage(DWORD code) {
   return text;
 }
 
-}  // namespace
-
 std::string ErrorCodeMessage(DWORD code) {
   std::string text;
   if (code < kCustomErrorBase) {
-    text = SystemMessage(code);
+    text = SystemErrorText(code);
   } else {
     const auto index = static_cast<std::int32_t>(code - kCustomErrorBase);
     const auto& table = CustomErrorMessages();

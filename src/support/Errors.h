@@ -58,6 +58,9 @@ inline constexpr DWORD kCustomErrorBase = 0x20000000;
 // Entry i is the text of code kCustomErrorBase + i; an empty entry counts as missing.
 std::vector<std::string>& CustomErrorMessages();
 
+// The system's own text for any code, without trailing blanks, line breaks and full stops;
+// empty when the system has none.
+std::string SystemErrorText(DWORD code);
 std::string ErrorCodeMessage(DWORD code);
 std::string ComposeErrorMessage(DWORD code, const std::vector<Detail>& details);
 
