@@ -103,19 +103,18 @@ class WizardRun : public ::testing::Test {
     }
   }
 
-  // The build script copies timeout and choice from the system folders onto the medium;
-  // Wine has no timeout.exe of its own.
+  // The build script copies timeout and choice from SysWow64, else from system32; Wine has
+  // no timeout.exe. The stand-ins go into system32 only (once, atomically: other tests in
+  // this prefix run beside these and keep SysWow64 empty).
   static void StageConsoleTools() {
-    char windows[MAX_PATH + 1] = {};
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    for (const char* folder : {"\\system32", "\\syswow64"}) {
-      const std::string target = std::string(windows) + folder;
-      CreateDirectoryA(target.c_str(), nullptr);
-      for (const char* tool : {"timeout.exe", "choice.exe"}) {
-        if (!bwtest::FileExists(target + "\\" + tool)) {
-          CopyFileA(Standin(tool).c_str(), (target + "\\" + tool).c_str(), TRUE);
-        }
-      }
+    char system[MAX_PATH + 1] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    for (const char* tool : {"timeout.exe", "choice.exe"}) {
+      const std::string target = std::string(system) + "\\" + tool;
+      if (bwtest::FileExists(target)) continue;
+      const std::string staging = target + ".bw-" + std::to_string(GetCurrentProcessId());
+      CopyFileA(Standin(tool).c_str(), staging.c_str(), FALSE);
+      if (!MoveFileA(staging.c_str(), target.c_str())) DeleteFileA(staging.c_str());
     }
   }
 
