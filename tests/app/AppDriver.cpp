@@ -22,6 +22,10 @@ App::~App() {
 }
 
 bool App::Launch(const std::string& exePath, const std::string& currentDir, DWORD timeoutMs) {
+  return Start(exePath, currentDir) && Attach(timeoutMs);
+}
+
+bool App::Start(const std::string& exePath, const std::string& currentDir) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
@@ -33,7 +37,7 @@ bool App::Launch(const std::string& exePath, const std::string& currentDir, DWOR
   CloseHandle(pi.hThread);
   process_ = pi.hProcess;
   pid_ = pi.dwProcessId;
-  return Attach(timeoutMs);
+  return true;
 }
 
 namespace {

@@ -23,7 +23,28 @@ constexpr DWORD kTimeout = 20000;
 
 std::string WizardPath() { return bwtest::BinDir() + "\\Bootwright.exe"; }
 
-void ClearStore() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright"); }
+// Takes every right away from the store's key: reading and writing it fail.
+void LockStore() {
+  bw::UniqueKey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  ACL empty;
+  InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, &empty, FALSE);
+  ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd), ERROR_SUCCESS);
+}
+
+void ClearStore() {
+  bw::UniqueKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, WRITE_DAC, key.put()) == ERROR_SUCCESS) {
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);  // everyone, everything
+    RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd);
+  }
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright");
+}
 
 void StoreValue(const std::string& name, const std::string& value) {
   bw::UniqueKey key;
@@ -185,6 +206,24 @@ TEST_F(WizardWindow, EndingTheProcessWithoutClosingStoresNothing) {
   ASSERT_TRUE(next.Launch(WizardPath()));
   ExpectAgreementPage(next);
   next.Kill();
+}
+
+TEST_F(WizardWindow, AStoreThatCannotBeReadIsReportedAndTheWindowStillOpens) {
+  StoreValue("bStart_Tag", "0");
+  LockStore();
+  App app;
+  ASSERT_TRUE(app.Start(WizardPath()));
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      bwdrive::WaitFor([&] { return (box = app.FindBox("Bootwright")) != nullptr; }, kTimeout))
+      << "no error box";
+  EXPECT_NE(app.BoxText(box).find("Software\\Bootwright\\TForm1"), std::string::npos)
+      << app.BoxText(box);
+  app.Click(GetDlgItem(box, IDOK));
+  ASSERT_TRUE(app.Attach(kTimeout));
+  ExpectAgreementPage(app);  // the flag could not be read
+  // What could not be read is not overwritten either: closing saves nothing, quietly.
+  CloseAndWait(app);
 }
 
 struct StoredFlag {
