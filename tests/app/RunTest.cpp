@@ -25,6 +25,13 @@ constexpr const char* kStoreKey = "Software\\Bootwright\\TForm1";
 constexpr const char* kUninstallKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessel Backup System_is1";
 
+// Why a start gave no window: a program that ended at once found no working display.
+std::string NoWindow(const App& app) {
+  return app.Running() ? "no window within the time"
+                       : "the wizard ended at once with code " + std::to_string(app.ExitCode()) +
+                             " (no window could be made on DISPLAY?)";
+}
+
 std::string WizardPath() { return bwtest::BinDir() + "\\Bootwright.exe"; }
 std::string Standin(const std::string& name) { return bwtest::StandinDir() + "\\" + name; }
 
@@ -136,7 +143,7 @@ class WizardRun : public ::testing::Test {
   }
 
   void StartIsoRun(App& app, const std::string& iso) {
-    ASSERT_TRUE(app.Launch(WizardPath()));
+    ASSERT_TRUE(app.Launch(WizardPath())) << NoWindow(app);
     ASSERT_EQ(app.Text(bwdrive::kStart), "Start");
     SendMessageA(app.Control(bwdrive::kIsoFile), WM_SETTEXT, 0,
                  reinterpret_cast<LPARAM>(iso.c_str()));
@@ -212,7 +219,7 @@ TEST_F(WizardRun, AUsbRunOnTheWindowsDriveIsRefused) {
   const std::string drive = std::string(1, static_cast<char>(toupper(windows[0]))) + ":";
   App app;
   // The drive list starts at the drive of the current folder.
-  ASSERT_TRUE(app.Launch(WizardPath(), drive + "\\"));
+  ASSERT_TRUE(app.Launch(WizardPath(), drive + "\\")) << NoWindow(app);
   app.Click(bwdrive::kUsb);
   app.Click(bwdrive::kStart);
   HWND box = nullptr;

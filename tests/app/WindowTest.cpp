@@ -21,6 +21,13 @@ using bwdrive::App;
 constexpr const char* kStoreKey = "Software\\Bootwright\\TForm1";
 constexpr DWORD kTimeout = 20000;
 
+// Why a start gave no window: a program that ended at once found no working display.
+std::string NoWindow(const App& app) {
+  return app.Running() ? "no window within the time"
+                       : "the wizard ended at once with code " + std::to_string(app.ExitCode()) +
+                             " (no window could be made on DISPLAY?)";
+}
+
 std::string WizardPath() { return bwtest::BinDir() + "\\Bootwright.exe"; }
 
 // Takes every right away from the store's key: reading and writing it fail.
@@ -125,7 +132,7 @@ class WizardWindow : public ::testing::Test {
 
 TEST_F(WizardWindow, FirstStartShowsTheAgreementAcrossTheWholeArea) {
   App app;
-  ASSERT_TRUE(app.Launch(WizardPath()));
+  ASSERT_TRUE(app.Launch(WizardPath())) << NoWindow(app);
   const std::string version = bw::GetFileVersionString(WizardPath());
   EXPECT_EQ(version, BW_PROJECT_VERSION);
   EXPECT_EQ(app.Caption(), "Tessel Backup System - Bootwright " + version);
@@ -165,7 +172,7 @@ TEST_F(WizardWindow, FirstStartShowsTheAgreementAcrossTheWholeArea) {
 TEST_F(WizardWindow, AgreeingShowsTheOptionsAndIsRememberedOnClose) {
   {
     App app;
-    ASSERT_TRUE(app.Launch(WizardPath()));
+    ASSERT_TRUE(app.Launch(WizardPath())) << NoWindow(app);
     // Esc is bound to nothing: it neither closes the window nor reaches Cancel. The click
     // that follows is handled after it, so the page change proves the key was seen.
     PostMessageA(app.Control(bwdrive::kLog), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
@@ -188,7 +195,7 @@ TEST_F(WizardWindow, AgreeingShowsTheOptionsAndIsRememberedOnClose) {
   EXPECT_EQ(StoredValue("bStart_Tag"), "0");
 
   App again;
-  ASSERT_TRUE(again.Launch(WizardPath()));
+  ASSERT_TRUE(again.Launch(WizardPath())) << NoWindow(again);
   ExpectOptionsPage(again);
   CloseAndWait(again);
   EXPECT_EQ(StoredValue("bStart_Tag"), "0");
@@ -196,14 +203,14 @@ TEST_F(WizardWindow, AgreeingShowsTheOptionsAndIsRememberedOnClose) {
 
 TEST_F(WizardWindow, EndingTheProcessWithoutClosingStoresNothing) {
   App app;
-  ASSERT_TRUE(app.Launch(WizardPath()));
+  ASSERT_TRUE(app.Launch(WizardPath())) << NoWindow(app);
   app.Click(bwdrive::kStart);
   ASSERT_TRUE(app.WaitLogContains("Ready.", kTimeout));
   app.Kill();
   EXPECT_EQ(StoredValue("bStart_Tag"), std::nullopt);
 
   App next;
-  ASSERT_TRUE(next.Launch(WizardPath()));
+  ASSERT_TRUE(next.Launch(WizardPath())) << NoWindow(next);
   ExpectAgreementPage(next);
   next.Kill();
 }
@@ -253,7 +260,7 @@ TEST_F(WizardWindow, StoredFlagsDecideThePageOnStart) {
     if (flag.formVersion) StoreValue("FormVersion", *flag.formVersion);
     if (flag.tag) StoreValue("bStart_Tag", *flag.tag);
     App app;
-    ASSERT_TRUE(app.Launch(WizardPath()));
+    ASSERT_TRUE(app.Launch(WizardPath())) << NoWindow(app);
     if (flag.optionsPage) {
       ExpectOptionsPage(app);
       app.Kill();
