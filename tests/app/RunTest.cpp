@@ -22,8 +22,6 @@ using bwdrive::App;
 constexpr DWORD kTimeout = 20000;
 constexpr DWORD kRunTimeout = 90000;
 constexpr const char* kStoreKey = "Software\\Bootwright\\TForm1";
-constexpr const char* kUninstallKey =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessel Backup System_is1";
 
 // Why a start gave no window: a program that ended at once found no working display.
 std::string NoWindow(const App& app) {
@@ -64,9 +62,10 @@ std::optional<std::string> StoredTag() {
   return std::string(data);
 }
 
-// A machine on which the product is installed (the stand-in worker, found through the
-// uninstall key) and both parts of the kit are in the working folder, so a run goes straight
-// to the build script.
+// A machine on which an earlier run staged the worker (the stand-in) and installed both parts
+// of the kit into the working folder, so a run goes straight to the build script. The
+// product's uninstall key is left alone: other tests in this prefix expect it absent (the
+// demo shows the copy from an installed product).
 class WizardRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -79,19 +78,18 @@ class WizardRun : public ::testing::Test {
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright");
     SetString(HKEY_CURRENT_USER, kStoreKey, "bStart_Tag", "0");  // straight to the options
 
-    product_ = std::make_unique<bwtest::ScratchDir>("bwproduct");
-    ASSERT_TRUE(
-        CopyFileA(Standin("TXBWorker.exe").c_str(), (*product_ / "TXBWorker.exe").c_str(), FALSE));
-    SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", product_->Path());
+    CreateDirectoryA(WorkDir().substr(0, WorkDir().rfind('\\')).c_str(), nullptr);
+    CreateDirectoryA(WorkDir().c_str(), nullptr);
+    CreateDirectoryA((WorkDir() + "\\TXB").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(Standin("TXBWorker.exe").c_str(),
+                          (WorkDir() + "\\TXB\\TXBWorker.exe").c_str(), FALSE))
+        << GetLastError();
     StageKit();
     StageConsoleTools();
     out_ = std::make_unique<bwtest::ScratchDir>("bwmedium");
   }
 
-  void TearDown() override {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUninstallKey);
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright");
-  }
+  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright"); }
 
   static void StageKit() {
     const std::string adk = WorkDir() + "\\ADK";
@@ -161,7 +159,6 @@ class WizardRun : public ::testing::Test {
     EXPECT_EQ(SendMessageA(app.Control(bwdrive::kProgress), PBM_GETPOS, 0, 0), 0);
   }
 
-  std::unique_ptr<bwtest::ScratchDir> product_;
   std::unique_ptr<bwtest::ScratchDir> out_;
 };
 
