@@ -9,9 +9,7 @@
 
 #include "app/uMain.h"
 #include "support/Handles.h"
-#ifdef BW_HAVE_STARTUP
 #include "support/startup/Startup.h"
-#endif
 
 // The runtime's default terminate handler prints the demangled name of the exception's type,
 // which links the whole demangler into the program. Nothing can escape WinMain; should it
@@ -53,9 +51,7 @@ int RunWizard(HINSTANCE instance) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   try {
-#ifdef BW_HAVE_STARTUP
     bw::StartupSections sections;
-#endif
     return RunWizard(instance);
   } catch (const std::exception& e) {
     ShowFatal(e.what());
