@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <winnetwk.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "support/Errors.h"
@@ -530,6 +531,8 @@ void TForm1::LogAddLine(const std::string& text) {
   std::string insert = logEndsWithBreak_ ? std::string() : std::string("\r\n");
   insert += text;
   insert += "\r\n";
+  // The control takes a C string: a NUL in a child's output would cut the rest of the entry.
+  std::replace(insert.begin(), insert.end(), '\0', ' ');
   CHARRANGE end = {LogLength(mLog), LogLength(mLog)};
   SendMessageA(mLog, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
   SendMessageA(mLog, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(insert.c_str()));
