@@ -13,7 +13,6 @@ class UniqueResource {
   using T = typename Traits::Type;
   static T Invalid() { return Traits::Invalid(); }
 
-
  public:
   UniqueResource() = default;
   explicit UniqueResource(T value) : value_(value) {}

@@ -20,8 +20,7 @@ bool VerifyFileSignature(const std::wstring& path) {
   data.dwStateAction = 0;
 
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG status =
-      WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   // Wine leaves the last error alone; callers read the reason from there.
   if (status != 0) SetLastError(static_cast<DWORD>(status));
   return status == 0;

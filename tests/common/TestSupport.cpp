@@ -33,8 +33,8 @@ std::string BinDir() {
 std::string StandinDir() { return BinDir() + "\\standins"; }
 
 std::string ReadFileBytes(const std::string& path) {
-  bw::UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+  bw::UniqueFileHandle file(
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return {};
   std::string bytes;
   char buffer[65536];
@@ -50,8 +50,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
       CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   ASSERT_TRUE(file) << "cannot create " << path << ": " << GetLastError();
   DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                        nullptr));
+  ASSERT_TRUE(
+      WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
   ASSERT_EQ(written, bytes.size());
 }
 
@@ -136,8 +136,8 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
     return result;
   }
   SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-  bw::UniqueFileHandle nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       &sa, OPEN_EXISTING, 0, nullptr));
+  bw::UniqueFileHandle nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                                       OPEN_EXISTING, 0, nullptr));
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;

@@ -11,8 +11,8 @@ namespace bwtest {
 // The source tree and the folder of the running test program, as Windows paths.
 std::string SourceDir();
 std::string SourcePath(const std::string& relative);  // forward or back slashes
-std::string BinDir();  // holds every built program
-std::string StandinDir();  // the stand-ins of the outside tools
+std::string BinDir();                                 // holds every built program
+std::string StandinDir();                             // the stand-ins of the outside tools
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -45,7 +45,7 @@ TEST(ErrorCodeMessage, CustomTableEntriesAndGaps) {
   table = {"First custom", "", "Third."};
   EXPECT_EQ(ErrorCodeMessage(0x20000000), "First custom");
   EXPECT_EQ(ErrorCodeMessage(0x20000001), "#EC#20000001");  // empty entry counts as missing
-  EXPECT_EQ(ErrorCodeMessage(0x20000002), "Third.");       // table texts are not trimmed
+  EXPECT_EQ(ErrorCodeMessage(0x20000002), "Third.");        // table texts are not trimmed
   EXPECT_EQ(ErrorCodeMessage(0x20000003), "#EC#20000003");
   EXPECT_EQ(ErrorCodeMessage(0xA0000000), "#EC#A0000000");  // negative index
   EXPECT_EQ(ComposeErrorMessage(0x20000002, {"x"}), "Third. x");

@@ -21,8 +21,7 @@ class ReadRegistryStringTest : public ::testing::Test {
     RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
   }
   void Put(const char* name, DWORD type, const std::string& bytes) {
-    ASSERT_EQ(RegSetValueExA(key_.get(), name, 0, type,
-                             reinterpret_cast<const BYTE*>(bytes.data()),
+    ASSERT_EQ(RegSetValueExA(key_.get(), name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
                              static_cast<DWORD>(bytes.size())),
               ERROR_SUCCESS);
   }
