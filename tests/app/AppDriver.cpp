@@ -1,5 +1,6 @@
 #include "AppDriver.h"
 
+#include <functional>
 #include <vector>
 
 namespace bwdrive {
@@ -41,22 +42,29 @@ bool App::Start(const std::string& exePath, const std::string& currentDir) {
 }
 
 namespace {
-struct FindState {
-  DWORD pid;
-  const std::string* windowClass;
+using WindowTest = std::function<bool(HWND, DWORD, const std::string&)>;
+
+struct WindowSearch {
+  const WindowTest* test;
   HWND found;
 };
-BOOL CALLBACK FindTopLevel(HWND hwnd, LPARAM lp) {
-  auto* state = reinterpret_cast<FindState*>(lp);
+
+BOOL CALLBACK CheckTopLevel(HWND hwnd, LPARAM lp) {
+  auto* search = reinterpret_cast<WindowSearch*>(lp);
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
   char cls[64] = {};
   GetClassNameA(hwnd, cls, sizeof cls);
-  if ((state->pid == 0 || pid == state->pid) && *state->windowClass == cls) {
-    state->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
+  if (!(*search->test)(hwnd, pid, cls)) return TRUE;
+  search->found = hwnd;
+  return FALSE;
+}
+
+// The first top-level window whose owning process id and class name pass the test.
+HWND FindTopLevel(const WindowTest& test) {
+  WindowSearch search = {&test, nullptr};
+  EnumWindows(CheckTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 }  // namespace
 
@@ -64,10 +72,11 @@ bool App::Attach(DWORD timeoutMs) {
   return WaitFor(
              [this] {
                if (process_ && !Running()) return true;
-               FindState state = {pid_, &windowClass_, nullptr};
-               EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&state));
-               if (!state.found || !IsWindowVisible(state.found)) return false;
-               window_ = state.found;
+               const HWND found = FindTopLevel([this](HWND, DWORD pid, const std::string& cls) {
+                 return (pid_ == 0 || pid == pid_) && cls == windowClass_;
+               });
+               if (!found || !IsWindowVisible(found)) return false;
+               window_ = found;
                if (!pid_) GetWindowThreadProcessId(window_, &pid_);
                return true;
              },
@@ -127,33 +136,12 @@ bool App::WaitIdle(DWORD timeoutMs) const {
   return WaitFor([&] { return Enabled(kStart) && !Enabled(kCancel); }, timeoutMs, 50);
 }
 
-namespace {
-struct BoxSearch {
-  DWORD pid;
-  std::string caption;
-  HWND found;
-};
-BOOL CALLBACK FindBoxProc(HWND hwnd, LPARAM lp) {
-  auto* search = reinterpret_cast<BoxSearch*>(lp);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  char cls[64] = {};
-  GetClassNameA(hwnd, cls, sizeof cls);
-  char title[256] = {};
-  GetWindowTextA(hwnd, title, sizeof title);
-  if (pid == search->pid && std::string(cls) == "#32770" && search->caption == title &&
-      IsWindowVisible(hwnd)) {
-    search->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-}  // namespace
-
 HWND App::FindBox(const std::string& caption) const {
-  BoxSearch search = {pid_, caption, nullptr};
-  EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return FindTopLevel([&](HWND hwnd, DWORD pid, const std::string& cls) {
+    char title[256] = {};
+    GetWindowTextA(hwnd, title, sizeof title);
+    return pid == pid_ && cls == "#32770" && caption == title && IsWindowVisible(hwnd);
+  });
 }
 
 std::string App::BoxText(HWND box) const {

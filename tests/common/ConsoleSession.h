@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/TestSupport.h"
 #include "support/Handles.h"
 
 namespace bwtest {
@@ -32,13 +33,7 @@ class ConsoleSession {
     }
     SetHandleInformation(input_.get(), HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(shared_->output.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_HIDE;
-    si.hStdInput = childIn.get();
-    si.hStdOutput = childOut.get();
-    si.hStdError = childOut.get();
+    STARTUPINFOA si = HiddenChildStartup(childIn.get(), childOut.get());
     PROCESS_INFORMATION pi = {};
     std::vector<char> cmd(commandLine.begin(), commandLine.end());
     cmd.push_back('\0');

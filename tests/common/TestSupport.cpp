@@ -138,13 +138,7 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
   SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   bw::UniqueFileHandle nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                                        OPEN_EXISTING, 0, nullptr));
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_HIDE;
-  si.hStdInput = nul.get();
-  si.hStdOutput = writeEnd.get();
-  si.hStdError = writeEnd.get();
+  STARTUPINFOA si = HiddenChildStartup(nul.get(), writeEnd.get());
   PROCESS_INFORMATION pi = {};
   std::vector<char> cmd(commandLine.begin(), commandLine.end());
   cmd.push_back('\0');
@@ -176,5 +170,16 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
 }
 
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+STARTUPINFOA HiddenChildStartup(HANDLE input, HANDLE output) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  si.hStdInput = input;
+  si.hStdOutput = output;
+  si.hStdError = output;
+  return si;
+}
 
 }  // namespace bwtest

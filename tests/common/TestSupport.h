@@ -59,4 +59,7 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
 
 std::string Quote(const std::string& text);
 
+// Start-up information of a hidden child whose three standard streams are the given handles.
+STARTUPINFOA HiddenChildStartup(HANDLE input, HANDLE output);
+
 }  // namespace bwtest
