@@ -1,32 +1,46 @@
-# A throwaway self-signed code-signing certificate, made once per build folder, and a
-# post-build step that signs a program with it. Test material only: it never signs the product.
-set(BW_TEST_CERT ${CMAKE_BINARY_DIR}/testcert/cert.pem)
-set(BW_TEST_KEY ${CMAKE_BINARY_DIR}/testcert/key.pem)
-if(NOT EXISTS ${BW_TEST_CERT})
-  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/testcert)
-  execute_process(
-    COMMAND openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Bootwright Test Signing"
-            -addext "extendedKeyUsage=codeSigning" -keyout ${BW_TEST_KEY} -out ${BW_TEST_CERT}
-    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "openssl could not make the test certificate")
+# Throwaway self-signed code-signing certificates, made once per build folder, and post-build
+# steps that sign a program with one of them. Test material only: they never sign the product.
+# Each certificate names a publisher: "microsoft" and "tessel" the two the downloads expect,
+# "stranger" anyone else.
+set(BW_TEST_CERT_DIR ${CMAKE_BINARY_DIR}/testcert)
+function(bw_make_test_cert key subject)
+  set(dir ${BW_TEST_CERT_DIR}/${key})
+  if(NOT EXISTS ${dir}/cert.pem)
+    file(MAKE_DIRECTORY ${dir})
+    execute_process(
+      COMMAND openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "${subject}"
+              -addext "extendedKeyUsage=codeSigning" -keyout ${dir}/key.pem -out ${dir}/cert.pem
+      RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "openssl could not make the test certificate ${key}")
+    endif()
   endif()
-endif()
+endfunction()
+bw_make_test_cert(microsoft "/CN=Microsoft Corporation/O=Microsoft Corporation")
+bw_make_test_cert(tessel "/CN=Tessel Software/O=Tessel Software")
+bw_make_test_cert(stranger "/CN=Bootwright Test Signing")
 
-# bw_sign_copy(target signed_name): after target builds, write a signed copy beside it.
+# bw_sign_copy(target signed_name [key]): after target builds, write a copy signed with the
+# certificate `key` (stranger by default) beside it.
 function(bw_sign_copy target signed_name)
+  set(key stranger)
+  if(ARGC GREATER 2)
+    set(key ${ARGV2})
+  endif()
+  set(dir ${BW_TEST_CERT_DIR}/${key})
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E remove -f $<TARGET_FILE_DIR:${target}>/${signed_name}
-    COMMAND osslsigncode sign -certs ${BW_TEST_CERT} -key ${BW_TEST_KEY} -n "Bootwright test"
+    COMMAND osslsigncode sign -certs ${dir}/cert.pem -key ${dir}/key.pem -n "Bootwright test"
             -h sha256 -in $<TARGET_FILE:${target}> -out $<TARGET_FILE_DIR:${target}>/${signed_name}
             > /dev/null
     VERBATIM)
 endfunction()
 
-# bw_sign_in_place(target): the built program itself ends up signed.
-function(bw_sign_in_place target)
+# bw_sign_in_place(target key): the built program itself ends up signed by `key`.
+function(bw_sign_in_place target key)
+  set(dir ${BW_TEST_CERT_DIR}/${key})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND osslsigncode sign -certs ${BW_TEST_CERT} -key ${BW_TEST_KEY} -n "Bootwright test"
+    COMMAND osslsigncode sign -certs ${dir}/cert.pem -key ${dir}/key.pem -n "Bootwright test"
             -h sha256 -in $<TARGET_FILE:${target}> -out $<TARGET_FILE:${target}>.signed > /dev/null
     COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${target}>.signed $<TARGET_FILE:${target}>
     VERBATIM)

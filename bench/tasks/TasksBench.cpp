@@ -144,7 +144,8 @@ int main(int argc, char** argv) {
     std::vector<double> clickToLog, postToLog;
     const std::string url = std::string(argv[1]) + "slow/4000/bw_task_child_slow.exe";
     for (int i = 0; i < 50; ++i) {
-      auto [a, b] = bench.Run([&](bw::LongTasks& t) { t.DownloadFile(url, 5); }, delay(random));
+      auto [a, b] = bench.Run([&](bw::LongTasks& t) { t.DownloadFile(url, 5, "Tessel Software"); },
+                              delay(random));
       clickToLog.push_back(a);
       postToLog.push_back(b);
     }

@@ -129,7 +129,7 @@ std::string ApplicationTitle() {
   return StorageRootKey(ModulePath()).substr(sizeof("Software\\") - 1);
 }
 
-TForm1::TForm1() : tasks_(fields_, *this) {}
+TForm1::TForm1(const DownloadSources& sources) : tasks_(fields_, *this), sources_(sources) {}
 
 TForm1::~TForm1() {
   if (hwnd_) DestroyWindow(hwnd_);
@@ -347,7 +347,7 @@ void TForm1::bStartClick() {
   if (running_) return;
   {
     FlagScope busy(running_);
-    bw::bStartClick(*this);
+    bw::bStartClick(*this, RealSystem(), sources_);
   }
   if (closeAfterRun_) DestroyWindow(hwnd_);
 }

@@ -22,7 +22,8 @@ class TForm1 final : public RunHost, public TaskView {
   static constexpr int kClientWidth = 580;
   static constexpr int kClientHeight = 394;
 
-  TForm1();
+  // The run downloads from `sources`: the fixed addresses, unless a test gives its own.
+  explicit TForm1(const DownloadSources& sources = FixedDownloadSources());
   ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -34,8 +35,8 @@ class TForm1 final : public RunHost, public TaskView {
 
   // RunHost
   void AddLog(const std::string& text) override { tasks_.AddLog(text); }
-  void DownloadFile(const std::string& url, int weight) override {
-    tasks_.DownloadFile(url, weight);
+  void DownloadFile(const std::string& url, int weight, const std::string& publisher) override {
+    tasks_.DownloadFile(url, weight, publisher);
   }
   void RunCommand(const std::string& commandLine, int weight, WORD showWindow) override {
     tasks_.RunCommand(commandLine, weight, showWindow);
@@ -113,6 +114,7 @@ class TForm1 final : public RunHost, public TaskView {
 
   TaskFields fields_;
   LongTasks tasks_;
+  const DownloadSources& sources_;
 
   HINSTANCE instance_ = nullptr;
   HFONT font_ = nullptr;

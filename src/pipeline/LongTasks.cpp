@@ -69,6 +69,7 @@ class OnExit {
 
 struct DownloadJob {
   std::string url;
+  std::string publisher;
   std::string file;
   std::string error;
 };
@@ -207,7 +208,7 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   }
   try {
     job->error.clear();
-    job->file = DownloadToCache(job->url);
+    job->file = DownloadToCache(job->url, job->publisher);
   } catch (const Exception& e) {
     job->error = e.Message();
   } catch (const std::exception& e) {
@@ -287,12 +288,13 @@ void LongTasks::CheckCancelled() {
   throw EAbort("Cancelled.");
 }
 
-void LongTasks::DownloadFile(const std::string& url, int weight) {
+void LongTasks::DownloadFile(const std::string& url, int weight, const std::string& publisher) {
   AddLog("Downloading " + url + " ...");
   fields_.DownloadUrl = url;
 
   auto job = std::make_shared<DownloadJob>();
   job->url = url;
+  job->publisher = publisher;
   auto handOver = std::make_unique<std::shared_ptr<DownloadJob>>(job);
   UniqueHandle thread(CreateThread(nullptr, 0, DownloadThreadProc, handOver.get(), 0, nullptr));
   CheckLastError(static_cast<bool>(thread));
@@ -364,7 +366,7 @@ void LongTasks::RunCommand(const std::string& commandLine, int weight, WORD show
 
 void LongTasks::bCancelClick() { fields_.CancelRequested = true; }
 
-std::string DownloadToCache(const std::string& url) {
+std::string DownloadToCache(const std::string& url, const std::string& publisher) {
   char buffer[kDownloadPathLength + 1] = {};
   const HRESULT result = URLDownloadToCacheFileA(nullptr, url.c_str(), buffer, kDownloadPathLength,
                                                  kDownloadFlags, nullptr);
@@ -376,6 +378,13 @@ std::string DownloadToCache(const std::string& url) {
   }
   const std::string path(buffer, strnlen(buffer, sizeof buffer));
   if (!VerifyFileSignature(ToWide(path))) RaiseSystemError(GetLastError());
+  // A valid signature proves only that someone signed the file; over plain HTTP anyone can
+  // have, and the file is about to run elevated.
+  const std::string signer = GetFileSigner(ToWide(path));
+  if (signer != publisher) {
+    throw Exception("The downloaded file is signed by \"" + signer + "\", not by \"" + publisher +
+                    "\".");
+  }
   return path;
 }
 

@@ -44,7 +44,8 @@ class LongTasks {
   void AddLog(const std::string& text);
   void WaitForTask(int weight);
   void CheckCancelled();
-  void DownloadFile(const std::string& url, int weight);
+  // Accepts the file only when `publisher` signed it.
+  void DownloadFile(const std::string& url, int weight, const std::string& publisher);
   void RunCommand(const std::string& commandLine, int weight, WORD showWindow);
   void bCancelClick();
 
@@ -60,8 +61,9 @@ class LongTasks {
   ChildOutput* output_ = nullptr;  // the output of the command being waited for
 };
 
-// Runs on the download thread: fetch into the internet cache, accept only a valid signature.
-std::string DownloadToCache(const std::string& url);
+// Runs on the download thread: fetch into the internet cache, accept only a valid signature
+// by `publisher` (the signer certificate's name).
+std::string DownloadToCache(const std::string& url, const std::string& publisher);
 std::string OemToAnsiString(const std::string& text);
 
 }  // namespace bw

@@ -29,6 +29,8 @@ const char kDeploymentToolsUrl[] =
 const char kWinPEUrl[] =
     "https://download.microsoft.com/download/E/F/A/EFA17CF0-7140-4E92-AC0A-D89366EBD79E/"
     "adkwinpeaddons/adkwinpesetup.exe";
+const char kProductPublisher[] = "Tessel Software";
+const char kKitPublisher[] = "Microsoft Corporation";
 
 const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessel Backup System_is1";
@@ -156,7 +158,7 @@ std::string KitPath(const std::string& workDir, const char* part, const char* fi
 struct KitPart {
   const char* marker[2];  // below the kit's root
   const char* missing;
-  const char* url;
+  DownloadSource DownloadSources::*source;
   const char* installing;
   const char* features;
   int weight;
@@ -166,7 +168,7 @@ struct KitPart {
 const KitPart kDeploymentTools = {
     {"Deployment Tools", "DandISetEnv.bat"},
     "Windows Assessment and Deployment Kit (ADK) is missing.",
-    kDeploymentToolsUrl,
+    &DownloadSources::deploymentTools,
     "Installing Windows Assessment and Deployment Kit (ADK)...",
     "/features OptionId.DeploymentTools /installpath \"%S\"",
     60,
@@ -176,7 +178,7 @@ const KitPart kDeploymentTools = {
 const KitPart kWinPE = {
     {"Windows Preinstallation Environment", "copype.cmd"},
     "Windows Preinstallation Environment (WinPE) is missing.",
-    kWinPEUrl,
+    &DownloadSources::winPE,
     "Installing Windows Preinstallation Environment (WinPE). Up to 5 GB must be downloaded. "
     "It may take a few minutes...",
     "/features OptionId.WindowsPreinstallationEnvironment /installpath \"%S\"",
@@ -191,10 +193,12 @@ std::string ReplaceS(const std::string& format, const std::string& value) {
   return result;
 }
 
-void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& part) {
+void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& part,
+                    const DownloadSources& sources) {
   if (FileExists(KitPath(workDir, part.marker[0], part.marker[1]))) return;
   host.AddLog(part.missing);
-  host.DownloadFile(part.url, 10);
+  const DownloadSource& source = sources.*part.source;
+  host.DownloadFile(source.url, 10, source.publisher);
   host.AddLog(part.installing);
   const std::string command = QuotedString(host.Fields().DownloadedFile) + " " +
                               ReplaceS(part.features, JoinPath({workDir, "ADK"}));
@@ -211,7 +215,7 @@ void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& pa
   }
 }
 
-void StageWorker(RunHost& host, const std::string& workDir) {
+void StageWorker(RunHost& host, const std::string& workDir, const DownloadSources& sources) {
   const std::string workerDir = JoinPath({workDir, "TXB"});
   CheckLastError(ForceDirectories(workerDir), workerDir);
   const std::string worker = JoinPath({workerDir, "TXBWorker.exe"});
@@ -230,7 +234,7 @@ void StageWorker(RunHost& host, const std::string& workDir) {
 
   if (!FileExists(worker)) {
     host.AddLog("TXB Worker is missing.");
-    host.DownloadFile(kProductInstallerUrl, 30);
+    host.DownloadFile(sources.product.url, 30, sources.product.publisher);
     host.AddLog("Installing Tessel Backup System - Worker (TXB Worker)...");
     host.RunCommand(QuotedString(host.Fields().DownloadedFile) + " " +
                         ReplaceS("/SP- /verysilent /noicons /LOG /COMPONENTS=\"TXB_Worker\" "
@@ -275,7 +279,7 @@ Target CheckTarget(RunHost& host, const SystemProbe& system) {
   return target;
 }
 
-void MakeMedium(RunHost& host, const SystemProbe& system) {
+void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources& sources) {
   const WindowsVersion version = system.Version();
   CheckCode(version.platformId >= VER_PLATFORM_WIN32_NT &&
                 ((version.major == 6 && version.minor >= 1) || version.major > 6),
@@ -290,9 +294,9 @@ void MakeMedium(RunHost& host, const SystemProbe& system) {
     ExtractResource(workDir, name);
   }
 
-  StageWorker(host, workDir);
-  InstallKitPart(host, workDir, kDeploymentTools);
-  InstallKitPart(host, workDir, kWinPE);
+  StageWorker(host, workDir, sources);
+  InstallKitPart(host, workDir, kDeploymentTools, sources);
+  InstallKitPart(host, workDir, kWinPE, sources);
 
   host.AddLog("Creating the boot image....");
   std::string arguments;
@@ -335,9 +339,22 @@ const SystemProbe& RealSystem() {
   return system;
 }
 
+const DownloadSources& FixedDownloadSources() {
+  static const DownloadSources sources = {
+      {kProductInstallerUrl, kProductPublisher},
+      {kDeploymentToolsUrl, kKitPublisher},
+      {kWinPEUrl, kKitPublisher},
+  };
+  return sources;
+}
+
 void bStartClick(RunHost& host) { bStartClick(host, RealSystem()); }
 
 void bStartClick(RunHost& host, const SystemProbe& system) {
+  bStartClick(host, system, FixedDownloadSources());
+}
+
+void bStartClick(RunHost& host, const SystemProbe& system, const DownloadSources& sources) {
   // Any flag but 0 means the agreement page: the click only accepts the agreement.
   if (host.StartTag() != 0) {
     host.Unlock();
@@ -358,7 +375,7 @@ void bStartClick(RunHost& host, const SystemProbe& system) {
   host.ClearLog();
 
   try {
-    MakeMedium(host, system);
+    MakeMedium(host, system, sources);
   } catch (const Exception& e) {
     host.AddLog(e.Message());
   } catch (...) {

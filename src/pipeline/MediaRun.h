@@ -9,12 +9,27 @@
 
 namespace bw {
 
+// Where an installer is downloaded from, and who must have signed it.
+struct DownloadSource {
+  std::string url;
+  std::string publisher;  // the signer certificate's name
+};
+
+struct DownloadSources {
+  DownloadSource product;
+  DownloadSource deploymentTools;
+  DownloadSource winPE;
+};
+
+// The addresses the program downloads from.
+const DownloadSources& FixedDownloadSources();
+
 // The window as the Start run sees it: its host operations and the state it reads and sets.
 class RunHost {
  public:
   virtual ~RunHost() = default;
   virtual void AddLog(const std::string& text) = 0;
-  virtual void DownloadFile(const std::string& url, int weight) = 0;
+  virtual void DownloadFile(const std::string& url, int weight, const std::string& publisher) = 0;
   virtual void RunCommand(const std::string& commandLine, int weight, WORD showWindow) = 0;
   virtual void Unlock() = 0;
   virtual TaskFields& Fields() = 0;
@@ -55,6 +70,7 @@ const SystemProbe& RealSystem();
 
 void bStartClick(RunHost& host);
 void bStartClick(RunHost& host, const SystemProbe& system);
+void bStartClick(RunHost& host, const SystemProbe& system, const DownloadSources& sources);
 
 // SHGetSpecialFolderPathA with the create flag; empty on failure.
 std::string GetSpecialFolder(int csidl);

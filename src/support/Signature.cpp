@@ -4,6 +4,8 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <vector>
+
 namespace bw {
 
 bool VerifyFileSignature(const std::wstring& path) {
@@ -24,6 +26,64 @@ bool VerifyFileSignature(const std::wstring& path) {
   // Wine leaves the last error alone; callers read the reason from there.
   if (status != 0) SetLastError(static_cast<DWORD>(status));
   return status == 0;
+}
+
+namespace {
+
+struct SignedMessage {
+  HCERTSTORE store = nullptr;
+  HCRYPTMSG message = nullptr;
+  SignedMessage() = default;
+  SignedMessage(const SignedMessage&) = delete;
+  SignedMessage& operator=(const SignedMessage&) = delete;
+  ~SignedMessage() {
+    if (message) CryptMsgClose(message);
+    if (store) CertCloseStore(store, 0);
+  }
+};
+
+struct Certificate {
+  PCCERT_CONTEXT context = nullptr;
+  Certificate() = default;
+  Certificate(const Certificate&) = delete;
+  Certificate& operator=(const Certificate&) = delete;
+  ~Certificate() {
+    if (context) CertFreeCertificateContext(context);
+  }
+};
+
+}  // namespace
+
+std::string GetFileSigner(const std::wstring& path) {
+  SignedMessage signedMessage;
+  DWORD encoding = 0;
+  DWORD contentType = 0;
+  DWORD formatType = 0;
+  if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
+                        CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
+                        0, &encoding, &contentType, &formatType, &signedMessage.store,
+                        &signedMessage.message, nullptr)) {
+    return {};
+  }
+  DWORD size = 0;
+  if (!CryptMsgGetParam(signedMessage.message, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) ||
+      size == 0) {
+    return {};
+  }
+  std::vector<BYTE> info(size);
+  if (!CryptMsgGetParam(signedMessage.message, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(),
+                        &size)) {
+    return {};
+  }
+  Certificate signer;
+  signer.context =
+      CertFindCertificateInStore(signedMessage.store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                 CERT_FIND_SUBJECT_CERT, info.data(), nullptr);
+  if (!signer.context) return {};
+  char name[512] = {};
+  const DWORD length = CertGetNameStringA(signer.context, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
+                                          name, sizeof name);
+  return length > 1 ? std::string(name) : std::string();
 }
 
 }  // namespace bw

@@ -80,8 +80,8 @@ inline void JournalLine(const std::string& name, const std::string& arguments) {
   if (path.empty()) return;
   std::string line = name + (arguments.empty() ? "" : " " + arguments) + "\r\n";
   for (int attempt = 0; attempt < 50; ++attempt) {
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              0, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       DWORD written = 0;
       WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

@@ -107,8 +107,8 @@ class FakeHost : public RunHost {
   std::function<void(const std::string&)> onDownload;
 
   void AddLog(const std::string& text) override { events.push_back("log: " + text); }
-  void DownloadFile(const std::string& url, int weight) override {
-    events.push_back("download " + std::to_string(weight) + ": " + url);
+  void DownloadFile(const std::string& url, int weight, const std::string& publisher) override {
+    events.push_back("download " + std::to_string(weight) + ": " + url + " by " + publisher);
     if (onDownload) onDownload(url);
     fields.DownloadedFile = "C:\\cache\\" + url.substr(url.rfind('/') + 1);
   }
@@ -276,18 +276,18 @@ TEST_F(MediaRunTest, FirstRunInstallsEverythingInOrder) {
   const std::string adk = "\"" + WorkDir() + "\\ADK\"";
   ExpectRun({
       "log: TXB Worker is missing.",
-      "download 30: " + kProductUrl,
+      "download 30: " + kProductUrl + " by Tessel Software",
       "log: Installing Tessel Backup System - Worker (TXB Worker)...",
       "run 20/0: \"C:\\cache\\Txb6Inst.exe\" /SP- /verysilent /noicons /LOG "
       "/COMPONENTS=\"TXB_Worker\" /dir=\"" +
           WorkerDir() + "\"",
       "log: Windows Assessment and Deployment Kit (ADK) is missing.",
-      "download 10: " + kAdkUrl,
+      "download 10: " + kAdkUrl + " by Microsoft Corporation",
       "log: Installing Windows Assessment and Deployment Kit (ADK)...",
       "run 60/0: \"C:\\cache\\adksetup.exe\" /features OptionId.DeploymentTools /installpath " +
           adk + " /q",
       "log: Windows Preinstallation Environment (WinPE) is missing.",
-      "download 10: " + kWinPEUrl,
+      "download 10: " + kWinPEUrl + " by Microsoft Corporation",
       "log: Installing Windows Preinstallation Environment (WinPE). Up to 5 GB must be "
       "downloaded. It may take a few minutes...",
       "run 1200/0: \"C:\\cache\\adkwinpesetup.exe\" /features "
@@ -342,13 +342,15 @@ TEST_F(MediaRunTest, KitPartsAreTestedIndependently) {
   CopyInto(Standin("TXBWorker.exe"), Worker());
   PutFile(DandISetEnv());
   Run();
-  EXPECT_EQ(host.Only("download"), std::vector<std::string>{"download 10: " + kWinPEUrl});
+  EXPECT_EQ(host.Only("download"),
+            std::vector<std::string>{"download 10: " + kWinPEUrl + " by Microsoft Corporation"});
   EXPECT_TRUE(FileExists(Copype()));
 
   bwtest::RemoveTree(WorkDir() + "\\ADK\\Assessment and Deployment Kit\\Deployment Tools");
   host.events.clear();
   Run();
-  EXPECT_EQ(host.Only("download"), std::vector<std::string>{"download 10: " + kAdkUrl});
+  EXPECT_EQ(host.Only("download"),
+            std::vector<std::string>{"download 10: " + kAdkUrl + " by Microsoft Corporation"});
   EXPECT_EQ(host.Only("run").size(), 2u);
 }
 
@@ -427,7 +429,8 @@ TEST_F(MediaRunTest, InstalledProductIsCopied) {
   DeleteFileA(Worker().c_str());
   host.events.clear();
   Run();
-  EXPECT_EQ(host.Only("download"), std::vector<std::string>{"download 30: " + kProductUrl});
+  EXPECT_EQ(host.Only("download"),
+            std::vector<std::string>{"download 30: " + kProductUrl + " by Tessel Software"});
 }
 
 TEST_F(MediaRunTest, EmptyInstallLocationInstallsTheProduct) {
@@ -436,7 +439,8 @@ TEST_F(MediaRunTest, EmptyInstallLocationInstallsTheProduct) {
   PutFile(Copype());
   SetInstallLocation("");
   Run();
-  EXPECT_EQ(host.Only("download"), std::vector<std::string>{"download 30: " + kProductUrl});
+  EXPECT_EQ(host.Only("download"),
+            std::vector<std::string>{"download 30: " + kProductUrl + " by Tessel Software"});
   EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
 }
 

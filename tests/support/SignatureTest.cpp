@@ -34,3 +34,11 @@ TEST(VerifyFileSignature, SignedUnsignedAlteredMissing) {
   EXPECT_FALSE(VerifyFileSignature(Wide(dir / "missing.exe")));
   EXPECT_FALSE(VerifyFileSignature(L""));
 }
+
+TEST(GetFileSigner, NamesTheSignerOrNothing) {
+  EXPECT_EQ(GetFileSigner(Wide(bwtest::BinDir() + "\\bw_probe_signed.exe")),
+            "Bootwright Test Signing");
+  EXPECT_EQ(GetFileSigner(Wide(bwtest::BinDir() + "\\bw_probe_kit.exe")), "Microsoft Corporation");
+  EXPECT_EQ(GetFileSigner(Wide(bwtest::BinDir() + "\\bw_probe_plain.exe")), "");
+  EXPECT_EQ(GetFileSigner(Wide(bwtest::BinDir() + "\\no-such-file.exe")), "");
+}

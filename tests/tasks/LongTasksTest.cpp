@@ -11,6 +11,9 @@
 
 namespace {
 
+// The stand-ins that these tests download are signed as the product's maker.
+const std::string kPublisher = "Tessel Software";
+
 using bwtest::ChildCommand;
 
 std::string Pattern(size_t n) {
@@ -232,7 +235,7 @@ struct DownloadFile : Tasks {
   // The message of the EAbort that the download ends with.
   std::string Failure(const std::string& url) {
     try {
-      tasks.DownloadFile(url, 5);
+      tasks.DownloadFile(url, 5, kPublisher);
     } catch (const bw::EAbort& e) {
       return e.Message();
     }
@@ -247,7 +250,7 @@ struct DownloadFile : Tasks {
 
 TEST_F(DownloadFile, SignedFileLandsInTheCache) {
   const std::string url = base + "bw_task_child_signed.exe";
-  tasks.DownloadFile(url, 5);
+  tasks.DownloadFile(url, 5, kPublisher);
   EXPECT_EQ(view.Entries(), std::vector<std::string>{"Downloading " + url + " ..."});
   EXPECT_EQ(fields.DownloadUrl, url);
   ASSERT_NE(fields.DownloadedFile, "earlier.exe");
@@ -285,6 +288,27 @@ TEST_F(DownloadFile, UnsignedFileGivesTheOsErrorText) {
   ExpectIdle();
 }
 
+// A valid signature by someone else, or by the maker where the kit was expected, is no
+// better than none: the file is not handed on.
+TEST_F(DownloadFile, OnlyTheExpectedPublishersSignaturePasses) {
+  EXPECT_EQ(Failure(base + "bw_task_child_stranger.exe"),
+            "The downloaded file is signed by \"Bootwright Test Signing\", not by \"Tessel "
+            "Software\".");
+  EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
+  ExpectIdle();
+
+  try {
+    tasks.DownloadFile(base + "bw_task_child_signed.exe", 5, "Microsoft Corporation");
+    ADD_FAILURE() << "a file signed by the maker passed as the kit's";
+  } catch (const bw::EAbort& e) {
+    EXPECT_EQ(e.Message(),
+              "The downloaded file is signed by \"Tessel Software\", not by "
+              "\"Microsoft Corporation\".");
+  }
+  EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
+  ExpectIdle();
+}
+
 // Cancel ends the step at once; the abandoned thread, still downloading, never touches what
 // the next download leaves behind, and leaves nothing behind once it has ended. (The first
 // round grows the download service's own worker pool; the second must not grow anything.)
@@ -304,7 +328,7 @@ TEST_F(DownloadFile, CancelAbandonsTheThreadWithinOnePoll) {
 
     fields.CancelRequested = false;
     CancelAfter(300);
-    tasks.DownloadFile(base + "bw_task_child_signed.exe", 5);
+    tasks.DownloadFile(base + "bw_task_child_signed.exe", 5, kPublisher);
     const std::string later = fields.DownloadedFile;
     EXPECT_NE(later.find("bw_task_child_signed"), std::string::npos);
     Sleep(2500);  // the abandoned download has ended by now
@@ -351,7 +375,8 @@ TEST_F(Tasks, NoHandleLeaksOverAHundredCommandsAndDownloads) {
     } catch (const bw::EOSError&) {
     }
     try {
-      tasks.DownloadFile(base + (i % 2 ? "bw_task_child.exe" : "bw_task_child_signed.exe"), 5);
+      tasks.DownloadFile(base + (i % 2 ? "bw_task_child.exe" : "bw_task_child_signed.exe"), 5,
+                         kPublisher);
     } catch (const bw::EAbort&) {
     }
   };

@@ -1,0 +1,29 @@
+#include "app/Wizard.h"
+
+#include <commctrl.h>
+
+#include "app/uMain.h"
+#include "support/Handles.h"
+
+namespace bw {
+
+int RunWizard(HINSTANCE instance, const DownloadSources& sources) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
+                                                        ICC_USEREX_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+  UniqueModule richEdit(LoadLibraryA("riched20.dll"));
+  TForm1 form(sources);
+  form.Create(instance);
+  form.Show();
+  MSG msg;
+  BOOL got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0) {
+    if (got == -1) return 1;
+    if (form.Handle() && IsDialogMessageA(form.Handle(), &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+}  // namespace bw

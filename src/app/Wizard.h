@@ -1,0 +1,13 @@
+// The wizard's life after the start-up services: the window and its message loop.
+#pragma once
+
+#include <windows.h>
+
+#include "pipeline/MediaRun.h"
+
+namespace bw {
+
+// Shows the wizard and runs its message loop; the loop's exit code.
+int RunWizard(HINSTANCE instance, const DownloadSources& sources);
+
+}  // namespace bw
