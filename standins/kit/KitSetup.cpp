@@ -30,6 +30,7 @@ const char kFeature[] = "OptionId.DeploymentTools";
 const char kExitVariable[] = "BW_ADKSETUP_EXIT";
 const char kQuietExitVariable[] = "BW_ADKSETUP_QUIET_EXIT";
 const char kDelayVariable[] = "BW_ADKSETUP_DELAY_MS";
+const char kNoFilesVariable[] = "BW_ADKSETUP_NOFILES";
 const Payload kPayload[] = {
     {"DANDISETENV", "Deployment Tools\\DandISetEnv.bat"},
     {"KITTOOL", "Deployment Tools\\Tools\\kittool.exe"},
@@ -42,6 +43,7 @@ const char kFeature[] = "OptionId.WindowsPreinstallationEnvironment";
 const char kExitVariable[] = "BW_ADKWINPESETUP_EXIT";
 const char kQuietExitVariable[] = "BW_ADKWINPESETUP_QUIET_EXIT";
 const char kDelayVariable[] = "BW_ADKWINPESETUP_DELAY_MS";
+const char kNoFilesVariable[] = "BW_ADKWINPESETUP_NOFILES";
 const Payload kPayload[] = {
     {"COPYPE", "Windows Preinstallation Environment\\copype.cmd"},
     {"MAKEWINPEMEDIA", "Windows Preinstallation Environment\\MakeWinPEMedia.cmd"},
@@ -92,6 +94,8 @@ int main() {
       return standin::Fail(kName, steered,
                            std::string("silent install refused (") + kQuietExitVariable + ")");
   }
+
+  if (standin::EnvInt(kNoFilesVariable, 0)) return 0;  // claims success, installs nothing
 
   std::string root = standin::FullPath(installPath) + "\\Assessment and Deployment Kit";
   if (!quiet) std::printf("Installing %s into %s\n", kFeature, root.c_str());

@@ -39,19 +39,6 @@ std::string ChildCommand(const std::string& arguments) {
   return "\"" + dir + "\\bw_task_child.exe\"" + (arguments.empty() ? "" : " " + arguments);
 }
 
-std::string HttpBase(const std::string& stateDir) {
-  HANDLE file = CreateFileA((stateDir + "\\port").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  char text[16] = {};
-  DWORD got = 0;
-  ReadFile(file, text, sizeof text - 1, &got, nullptr);
-  CloseHandle(file);
-  const int port = std::atoi(text);
-  if (port <= 0) return {};
-  return "http://127.0.0.1:" + std::to_string(port) + "/";
-}
-
 DWORD CountHandles() {
   DWORD count = 0;
   if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/HttpServer.h"
 #include "pipeline/LongTasks.h"
 
 namespace bwtest {
@@ -42,9 +43,6 @@ class RecordingView : public bw::TaskView {
 
 // A command line that runs the child program with these arguments.
 std::string ChildCommand(const std::string& arguments);
-
-// The base URL of the local HTTP server ("http://127.0.0.1:<port>/"), empty when it is down.
-std::string HttpBase(const std::string& stateDir);
 
 // Open handles of this process.
 DWORD CountHandles();

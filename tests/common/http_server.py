@@ -5,8 +5,11 @@
                                         STATE_DIR/port names the port
   http_server.py stop STATE_DIR         stop it
 
-GET /<name>                 the file ROOT/<name>, or 404
-GET /slow/<ms>/<name>       the same file, its body spread over <ms> milliseconds
+GET /<path>                 the file ROOT/<path> (a path below ROOT), or 404
+GET /slow/<ms>/<path>       the same file, its body spread over <ms> milliseconds
+GET /cut/<n>/<path>         the file's full length announced, <n> bytes sent, then closed
+GET /flip/<n>/<path>        the file with the byte at offset <n> changed
+GET /status/<code>/<any>    an error page with that status
 
 The server ends by itself after MAX_LIFETIME seconds, should no stop ever come.
 """
@@ -54,28 +57,44 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def error_page(self, code):
+        body = b"<html><body>%d</body></html>" % code
+        self.send_response(code)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
     def do_GET(self):
         parts = self.path.lstrip("/").split("/")
-        delay_ms = 0
-        if len(parts) == 3 and parts[0] == "slow" and parts[1].isdigit():
-            delay_ms = int(parts[1])
+        route, number = "", 0
+        if len(parts) >= 3 and parts[0] in ("slow", "cut", "flip", "status") \
+                and parts[1].isdigit():
+            route, number = parts[0], int(parts[1])
             parts = parts[2:]
-        path = os.path.join(self.root, parts[-1]) if len(parts) == 1 else None
-        if not path or not os.path.isfile(path):
-            body = b"<html><body>404 Not Found</body></html>"
-            self.send_response(404)
-            self.send_header("Content-Type", "text/html")
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
+        if route == "status":
+            self.error_page(number)
+            return
+        root = os.path.realpath(self.root)
+        path = os.path.realpath(os.path.join(root, *parts))
+        if not path.startswith(root + os.sep) or not os.path.isfile(path):
+            self.error_page(404)
             return
         with open(path, "rb") as f:
-            data = f.read()
+            data = bytearray(f.read())
+        if route == "flip" and number < len(data):
+            data[number] ^= 0x01
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
+        delay_ms = number if route == "slow" else 0
         try:
+            if route == "cut":
+                self.wfile.write(data[:number])
+                self.wfile.flush()
+                self.close_connection = True
+                return
             if delay_ms == 0:
                 self.wfile.write(data)
                 return

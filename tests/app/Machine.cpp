@@ -1,0 +1,145 @@
+#include "Machine.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include "common/TestSupport.h"
+#include "support/Handles.h"
+
+namespace machine {
+
+std::string WizardPath() { return bwtest::BinDir() + "\\Bootwright.exe"; }
+std::string WizardUnderTestPath() { return bwtest::BinDir() + "\\undertest\\Bootwright.exe"; }
+std::string Standin(const std::string& name) { return bwtest::StandinDir() + "\\" + name; }
+
+std::string WorkDir() {
+  char folder[MAX_PATH + 1] = {};
+  SHGetSpecialFolderPathA(nullptr, folder, CSIDL_PROGRAM_FILES, TRUE);
+  return std::string(folder) + "\\Tessel Software\\Bootwright";
+}
+std::string Kit() { return WorkDir() + "\\ADK\\Assessment and Deployment Kit"; }
+std::string DeploymentToolsMarker() { return Kit() + "\\Deployment Tools\\DandISetEnv.bat"; }
+std::string WinPEMarker() { return Kit() + "\\Windows Preinstallation Environment\\copype.cmd"; }
+std::string Worker() { return WorkDir() + "\\TXB\\TXBWorker.exe"; }
+
+std::string NoWindow(const bwdrive::App& app) {
+  return app.Running() ? "no window within the time"
+                       : "the wizard ended at once with code " + std::to_string(app.ExitCode()) +
+                             " (no window could be made on DISPLAY?)";
+}
+
+void SetString(HKEY root, const std::string& path, const std::string& name,
+               const std::string& value) {
+  bw::UniqueKey key;
+  RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
+  RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+}
+
+void AcceptAgreement() {
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright");
+  SetString(HKEY_CURRENT_USER, kStoreKey, "bStart_Tag", "0");
+}
+
+void StageWorker(const std::string& source) {
+  CreateDirectoryA(WorkDir().substr(0, WorkDir().rfind('\\')).c_str(), nullptr);
+  CreateDirectoryA(WorkDir().c_str(), nullptr);
+  CreateDirectoryA((WorkDir() + "\\TXB").c_str(), nullptr);
+  SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_NORMAL);
+  CopyFileA(source.c_str(), Worker().c_str(), FALSE);
+}
+
+void StageKit() {
+  const std::string adk = WorkDir() + "\\ADK";
+  if (!bwtest::FileExists(DeploymentToolsMarker())) {
+    bwtest::RunProcess(bwtest::Quote(Standin("adksetup.exe")) +
+                       " /features OptionId.DeploymentTools /installpath " + bwtest::Quote(adk) +
+                       " /q");
+  }
+  if (!bwtest::FileExists(WinPEMarker())) {
+    bwtest::RunProcess(bwtest::Quote(Standin("adkwinpesetup.exe")) +
+                       " /features OptionId.WindowsPreinstallationEnvironment /installpath " +
+                       bwtest::Quote(adk) + " /q");
+  }
+}
+
+// Wine has no timeout.exe. The stand-ins go into system32 only (once, atomically: other
+// tests in this prefix run beside these and keep SysWow64 empty).
+void StageConsoleTools() {
+  char system[MAX_PATH + 1] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  for (const char* tool : {"timeout.exe", "choice.exe"}) {
+    const std::string target = std::string(system) + "\\" + tool;
+    if (bwtest::FileExists(target)) continue;
+    const std::string staging = target + ".bw-" + std::to_string(GetCurrentProcessId());
+    CopyFileA(Standin(tool).c_str(), staging.c_str(), FALSE);
+    if (!MoveFileA(staging.c_str(), target.c_str())) DeleteFileA(staging.c_str());
+  }
+}
+
+void EndStrayDism() {
+  bw::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (lstrcmpiA(entry.szExeFile, "dism.exe") != 0) continue;
+    bw::UniqueHandle process(
+        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 5000);
+  }
+}
+
+bool StartIsoRun(bwdrive::App& app, const std::string& exePath, const std::string& iso,
+                 std::string& why) {
+  if (!app.Launch(exePath)) {
+    why = NoWindow(app);
+    return false;
+  }
+  if (app.Text(bwdrive::kStart) != "Start") {
+    why = "not on the options page";
+    return false;
+  }
+  SendMessageA(app.Control(bwdrive::kIsoFile), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>(iso.c_str()));
+  app.Click(bwdrive::kStart);
+  return true;
+}
+
+std::vector<std::string> Lines(const std::string& log) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (;;) {
+    const size_t end = log.find("\r\n", at);
+    if (end == std::string::npos) {
+      if (at < log.size()) lines.push_back(log.substr(at));
+      return lines;
+    }
+    lines.push_back(log.substr(at, end - at));
+    at = end + 2;
+  }
+}
+
+void ServeDownloads(bwtest::ScopedEnv& env, const std::string& base) {
+  env.Set("BW_TEST_PRODUCT_URL", base + "standins/Txb6Inst.exe");
+  env.Set("BW_TEST_ADK_URL", base + "standins/adksetup.exe");
+  env.Set("BW_TEST_WINPE_URL", base + "standins/adkwinpesetup.exe");
+  env.Set("BW_WORKER_SOURCE", Standin("TXBWorker.exe"));
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+bool Idle(const bwdrive::App& app, std::string& why) {
+  why.clear();
+  if (!app.Enabled(bwdrive::kStart)) why += "Start disabled; ";
+  if (app.Enabled(bwdrive::kCancel)) why += "Cancel enabled; ";
+  if (!IsWindowEnabled(app.Control(bwdrive::kOptions))) why += "options disabled; ";
+  if (SendMessageA(app.Control(bwdrive::kProgress), PBM_GETPOS, 0, 0) != 0) {
+    why += "progress bar not at its minimum; ";
+  }
+  return why.empty();
+}
+
+}  // namespace machine
