@@ -227,6 +227,11 @@ void StageWorker(RunHost& host, const std::string& workDir, const DownloadSource
     for (const char* name : {"TXBWorker.exe", "TXBWorker.ex_"}) {
       const std::string source = JoinPath({installed, name});
       if (!FileExists(source)) continue;
+      // The copy keeps the source's attributes; a read-only copy would refuse the next run's.
+      const DWORD attributes = GetFileAttributesA(worker.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetFileAttributesA(worker.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+      }
       CheckLastError(CopyFileA(source.c_str(), worker.c_str(), FALSE), source);
       break;
     }

@@ -177,6 +177,24 @@ int SetSysLocale(const Options& o) {
 
 }  // namespace
 
+// Steered output of the mount step: BW_DISM_OUTPUT_BYTES bytes of text lines, and with
+// BW_DISM_OUTPUT_NUL a line holding a NUL byte.
+void Chatter() {
+  if (standin::EnvInt("BW_DISM_OUTPUT_NUL", 0)) {
+    static const char line[] = "before\0after\n";
+    std::fwrite(line, 1, sizeof line - 1, stdout);
+  }
+  long long left = standin::EnvInt("BW_DISM_OUTPUT_BYTES", 0);
+  static const char line[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.\n";
+  while (left > 0) {
+    const size_t n = left < static_cast<long long>(sizeof line - 1) ? static_cast<size_t>(left)
+                                                                    : sizeof line - 1;
+    std::fwrite(line, 1, n, stdout);
+    left -= static_cast<long long>(n);
+  }
+  std::fflush(stdout);
+}
+
 int main() {
   standin::Journal(kName);
   // A slow servicing step, so that a run can be cancelled while the build script waits.
@@ -185,7 +203,10 @@ int main() {
   Options o;
   std::string wrong = Parse(standin::SplitWords(standin::ArgumentText()), o);
   if (!wrong.empty()) return Fail(87, wrong);
-  if (o.operation == "Mount-Image") return MountImage(o);
+  if (o.operation == "Mount-Image") {
+    Chatter();
+    return MountImage(o);
+  }
   if (o.operation == "Unmount-Image") return UnmountImage(o);
   if (o.operation == "Cleanup-Mountpoints") return CleanupMountpoints();
   return SetSysLocale(o);

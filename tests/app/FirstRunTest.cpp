@@ -92,8 +92,8 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
   EXPECT_NE(adk.find("adksetup"), std::string::npos);
   EXPECT_NE(winpe.find("adkwinpesetup"), std::string::npos);
 
-  const std::string kitCommand = "\" /features OptionId.DeploymentTools /installpath \"" +
-                                 workDir + "\\ADK\"";
+  const std::string kitCommand =
+      "\" /features OptionId.DeploymentTools /installpath \"" + workDir + "\\ADK\"";
   const std::string winpeCommand =
       "\" /features OptionId.WindowsPreinstallationEnvironment /installpath \"" + workDir +
       "\\ADK\"";
@@ -116,11 +116,12 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
   Entry(expected, "Executing \"" + winpe + winpeCommand + " /q ...");
   // The installer's own words on its way out.
   Output(expected, "adkwinpesetup: silent install refused (BW_ADKWINPESETUP_QUIET_EXIT)");
-  Entry(expected, "Cannot install WinPE automatically. Try install it manually but don't change "
-                  "any options.");
+  Entry(expected,
+        "Cannot install WinPE automatically. Try install it manually but don't change "
+        "any options.");
   Entry(expected, "Executing \"" + winpe + winpeCommand + " ...");
   Output(expected, "Installing OptionId.WindowsPreinstallationEnvironment into " + workDir +
-                      "\\ADK\\Assessment and Deployment Kit");
+                       "\\ADK\\Assessment and Deployment Kit");
   Entry(expected, "Creating the boot image....");
   Entry(expected, "Executing \"" + workDir + "\\bwrs.bat\" ISO \"" + iso + "\" x86 ...");
   ASSERT_GE(lines.size(), expected.size());

@@ -23,10 +23,10 @@ std::string WizardPath();           // the product
 std::string WizardUnderTestPath();  // the same window, downloading from BW_TEST_*_URL
 std::string Standin(const std::string& name);
 std::string WorkDir();
-std::string Kit();                           // the kit's root below the working folder
-std::string DeploymentToolsMarker();         // DandISetEnv.bat
-std::string WinPEMarker();                   // copype.cmd
-std::string Worker();                        // the staged worker
+std::string Kit();                    // the kit's root below the working folder
+std::string DeploymentToolsMarker();  // DandISetEnv.bat
+std::string WinPEMarker();            // copype.cmd
+std::string Worker();                 // the staged worker
 
 // Why a start gave no window: a program that ended at once found no working display.
 std::string NoWindow(const bwdrive::App& app);

@@ -278,3 +278,51 @@ TEST_F(WizardWindow, StoredFlagsDecideThePageOnStart) {
 }
 
 }  // namespace
+
+namespace {
+
+// Flags that another program (or a hand in the registry editor) left in another shape: a
+// number reads as its decimal text, an over-long text as a text. Either way the window
+// opens, and closing stores the flag as text again.
+TEST_F(WizardWindow, FlagStoredAsANumberOrAnOverLongTextIsStillRead) {
+  struct Shape {
+    const char* name;
+    DWORD type;
+    std::string data;
+    bool optionsPage;
+  };
+  const DWORD zero = 0;
+  const DWORD one = 1;
+  const Shape shapes[] = {
+      {"number 0", REG_DWORD, std::string(reinterpret_cast<const char*>(&zero), sizeof zero), true},
+      {"number 1", REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one), false},
+      {"70,000 ones", REG_SZ, std::string(70000, '1') + '\0', true},  // no number: as "yes"
+      {"70,000 letters", REG_SZ, std::string(70000, 'x') + '\0', true},
+  };
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    ClearStore();
+    StoreValue("FormVersion", "0");
+    {
+      bw::UniqueKey key;
+      ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, KEY_SET_VALUE, key.put()),
+                ERROR_SUCCESS);
+      ASSERT_EQ(RegSetValueExA(key.get(), "bStart_Tag", 0, shape.type,
+                               reinterpret_cast<const BYTE*>(shape.data.data()),
+                               static_cast<DWORD>(shape.data.size())),
+                ERROR_SUCCESS);
+    }
+    App app;
+    ASSERT_TRUE(app.Launch(WizardPath())) << NoWindow(app);
+    EXPECT_EQ(app.FindBox("Bootwright"), nullptr) << "an error box";
+    if (shape.optionsPage) {
+      ExpectOptionsPage(app);
+    } else {
+      ExpectAgreementPage(app);
+    }
+    CloseAndWait(app);
+    EXPECT_EQ(StoredValue("bStart_Tag"), shape.optionsPage ? "0" : "1");
+  }
+}
+
+}  // namespace
