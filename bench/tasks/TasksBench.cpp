@@ -32,8 +32,8 @@ double Median(std::vector<double> values) {
 }
 
 void Print(const char* what, const std::vector<double>& values) {
-  std::printf("%-52s median %7.1f ms  worst %7.1f ms  (n=%zu)\n", what, Median(values),
-              *std::max_element(values.begin(), values.end()), values.size());
+  std::printf("| %s (n=%zu) | median %.1f ms, worst %.1f ms | |\n", what, values.size(),
+              Median(values), *std::max_element(values.begin(), values.end()));
 }
 
 // A window stand-in whose pump handles real thread messages: a click arrives as WM_APP,
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     Print("download: bCancelClick to \"Cancelled.\"", clickToLog);
     Print("download: click posted to \"Cancelled.\"", postToLog);
   } else {
-    std::printf("download: skipped (no server URL given)\n");
+    std::printf("| download cancel | skipped (no server URL given) | |\n");
   }
 
   char temp[MAX_PATH] = {};
@@ -171,10 +171,11 @@ int main(int argc, char** argv) {
     quietFiled.push_back(TimeIntoFile(quiet, file));
   }
   DeleteFileA(file.c_str());
-  Print("silent child through RunCommand", quietPiped);
-  Print("silent child into a file", quietFiled);
-  Print("16 MB child through RunCommand", piped);
-  Print("16 MB child into a file", filed);
-  std::printf("%-52s %.2f\n", "capture ratio (medians)", Median(piped) / Median(filed));
+  std::printf("| silent child, RunCommand vs into a file (median of 15) | %.1f ms vs %.1f ms | |\n",
+              Median(quietPiped), Median(quietFiled));
+  std::printf(
+      "| capture of 16 MB, RunCommand vs into a file (median of 15) | %.1f ms vs %.1f ms, "
+      "ratio %.2f | ratio 1.2 |\n",
+      Median(piped), Median(filed), Median(piped) / Median(filed));
   return 0;
 }

@@ -7,7 +7,7 @@
 
 #include "AppDriver.h"
 #include "Machine.h"
-#include "common/HttpServer.h"
+#include "ServedMachine.h"
 #include "common/TestSupport.h"
 
 namespace {
@@ -45,27 +45,15 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-class FirstRun : public ::testing::Test {
+// Nothing of an earlier run is left: no working folder at all.
+class FirstRun : public ServedMachine {
  protected:
   void SetUp() override {
-    if (!GetEnvironmentVariableA("DISPLAY", nullptr, 0)) {
-      GTEST_SKIP() << "no X display: the window tests run under scripts/test";
-    }
-    base_ = bwtest::HttpBase(BW_HTTP_STATE);
-    ASSERT_FALSE(base_.empty()) << "the test HTTP server is not running (CTest starts it)";
-    EndStrayDism();
+    ServedMachine::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     bwtest::RemoveTree(WorkDir());
     ASSERT_FALSE(bwtest::FolderExists(WorkDir()));
-    AcceptAgreement();
-    StageConsoleTools();
-    ServeDownloads(env_, base_);
-    out_ = std::make_unique<bwtest::ScratchDir>("bwfirst");
   }
-  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright"); }
-
-  std::string base_;
-  bwtest::ScopedEnv env_;
-  std::unique_ptr<bwtest::ScratchDir> out_;
 };
 
 TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {

@@ -79,6 +79,7 @@ void StageConsoleTools() {
 }
 
 void EndStrayDism() {
+  const std::string kit = Kit() + "\\";
   bw::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
@@ -86,8 +87,16 @@ void EndStrayDism() {
        more = Process32Next(snapshot.get(), &entry)) {
     if (lstrcmpiA(entry.szExeFile, "dism.exe") != 0) continue;
     bw::UniqueHandle process(
-        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                    entry.th32ProcessID));
     if (!process) continue;
+    // Only the kit's own copy, which the runs start; other tests run the stand-in elsewhere.
+    char image[MAX_PATH * 2] = {};
+    DWORD size = sizeof image;
+    if (!QueryFullProcessImageNameA(process.get(), 0, image, &size) ||
+        _strnicmp(image, kit.c_str(), kit.size()) != 0) {
+      continue;
+    }
     TerminateProcess(process.get(), 1);
     WaitForSingleObject(process.get(), 5000);
   }

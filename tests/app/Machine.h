@@ -43,7 +43,7 @@ void StageKit();
 // timeout and choice where the build script copies them from.
 void StageConsoleTools();
 // A cancelled script leaves its running child behind (only the script is ended); a stray
-// DISM must not reach into the next run's mount.
+// DISM of the installed kit must not reach into the next run's mount.
 void EndStrayDism();
 
 // Starts the wizard, types the ISO path and presses Start; false (with the reason in
