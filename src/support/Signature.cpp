@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "support/Handles.h"
+
 namespace bw {
 
 bool VerifyFileSignature(const std::wstring& path) {
@@ -30,58 +32,43 @@ bool VerifyFileSignature(const std::wstring& path) {
 
 namespace {
 
-struct SignedMessage {
-  HCERTSTORE store = nullptr;
-  HCRYPTMSG message = nullptr;
-  SignedMessage() = default;
-  SignedMessage(const SignedMessage&) = delete;
-  SignedMessage& operator=(const SignedMessage&) = delete;
-  ~SignedMessage() {
-    if (message) CryptMsgClose(message);
-    if (store) CertCloseStore(store, 0);
-  }
-};
+void CloseStore(HCERTSTORE store) { CertCloseStore(store, 0); }
+void CloseMessage(HCRYPTMSG message) { CryptMsgClose(message); }
+void FreeCertificate(PCCERT_CONTEXT certificate) { CertFreeCertificateContext(certificate); }
 
-struct Certificate {
-  PCCERT_CONTEXT context = nullptr;
-  Certificate() = default;
-  Certificate(const Certificate&) = delete;
-  Certificate& operator=(const Certificate&) = delete;
-  ~Certificate() {
-    if (context) CertFreeCertificateContext(context);
-  }
-};
+using UniqueStore = UniqueResource<detail::NullInvalid<HCERTSTORE, CloseStore>>;
+using UniqueMessage = UniqueResource<detail::NullInvalid<HCRYPTMSG, CloseMessage>>;
+using UniqueCertificate = UniqueResource<detail::NullInvalid<PCCERT_CONTEXT, FreeCertificate>>;
 
 }  // namespace
 
 std::string GetFileSigner(const std::wstring& path) {
-  SignedMessage signedMessage;
+  UniqueStore store;
+  UniqueMessage message;
   DWORD encoding = 0;
   DWORD contentType = 0;
   DWORD formatType = 0;
   if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
                         CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-                        0, &encoding, &contentType, &formatType, &signedMessage.store,
-                        &signedMessage.message, nullptr)) {
+                        0, &encoding, &contentType, &formatType, store.put(), message.put(),
+                        nullptr)) {
     return {};
   }
   DWORD size = 0;
-  if (!CryptMsgGetParam(signedMessage.message, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) ||
+  if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) ||
       size == 0) {
     return {};
   }
   std::vector<BYTE> info(size);
-  if (!CryptMsgGetParam(signedMessage.message, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(),
-                        &size)) {
+  if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size)) {
     return {};
   }
-  Certificate signer;
-  signer.context =
-      CertFindCertificateInStore(signedMessage.store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                 CERT_FIND_SUBJECT_CERT, info.data(), nullptr);
-  if (!signer.context) return {};
+  UniqueCertificate signer(
+      CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                 CERT_FIND_SUBJECT_CERT, info.data(), nullptr));
+  if (!signer) return {};
   char name[512] = {};
-  const DWORD length = CertGetNameStringA(signer.context, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
+  const DWORD length = CertGetNameStringA(signer.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
                                           name, sizeof name);
   return length > 1 ? std::string(name) : std::string();
 }
