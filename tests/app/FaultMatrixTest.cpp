@@ -23,8 +23,8 @@ namespace {
 using bwdrive::App;
 using namespace machine;
 
-// The system's text for a code as the program's error lines show it.
-std::string CodeText(DWORD code) {
+// The system's text for a code without its closing blanks and full stops; empty when none.
+std::string SystemText(DWORD code) {
   char text[512] = {};
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
                  sizeof text, nullptr);
@@ -33,6 +33,12 @@ std::string CodeText(DWORD code) {
          (static_cast<unsigned char>(result.back()) <= 0x20 || result.back() == '.')) {
     result.pop_back();
   }
+  return result;
+}
+
+// The text of a code as the program's error lines show it.
+std::string CodeText(DWORD code) {
+  std::string result = SystemText(code);
   if (result.empty()) {
     char fallback[16];
     std::snprintf(fallback, sizeof fallback, "#EC#%08lX", static_cast<unsigned long>(code));
@@ -54,15 +60,8 @@ std::string Trimmed(std::string log) {
 // A download's error line for a code of the trust service: the number, then the system's
 // text when it has one (Wine has none for most of these).
 std::string TrustLine(LONG code) {
-  char text[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-  std::string reason = text;
-  while (!reason.empty() &&
-         (static_cast<unsigned char>(reason.back()) <= 0x20 || reason.back() == '.')) {
-    reason.pop_back();
-  }
-  return Trimmed("System Error.  Code: " + std::to_string(code) + ".\r\n" + reason);
+  return Trimmed("System Error.  Code: " + std::to_string(code) + ".\r\n" +
+                 SystemText(static_cast<DWORD>(code)));
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -139,6 +138,12 @@ class Faults : public ServedMachine {
     ExpectEnd("DONE!");
     EXPECT_TRUE(bwtest::FileExists(iso_)) << log_;
   }
+  // Which parts of the earlier run are on disk: the worker, the Deployment Tools, WinPE.
+  static void ExpectParts(bool worker, bool deploymentTools, bool winPE) {
+    EXPECT_EQ(bwtest::FileExists(Worker()), worker);
+    EXPECT_EQ(bwtest::FileExists(DeploymentToolsMarker()), deploymentTools);
+    EXPECT_EQ(bwtest::FileExists(WinPEMarker()), winPE);
+  }
   bool Logged(const std::string& text) const { return log_.find(text) != std::string::npos; }
 
   std::string iso_;
@@ -164,9 +169,7 @@ TEST_P(BadProductDownload, FailsTheRunBeforeAnythingRunsAndKeepsTheKit) {
   Run();
   ExpectEnd(bad.end());
   EXPECT_FALSE(Logged("Executing ")) << log_;
-  EXPECT_FALSE(bwtest::FileExists(Worker()));
-  EXPECT_TRUE(bwtest::FileExists(DeploymentToolsMarker()));
-  EXPECT_TRUE(bwtest::FileExists(WinPEMarker()));
+  ExpectParts(false, true, true);
 }
 
 const BadDownload kBadDownloads[] = {
@@ -202,8 +205,7 @@ TEST_F(Faults, KitInstallerSignedByTheProductsMakerIsRefused) {
       "The downloaded file is signed by \"Tessel Software\", not by \"Microsoft "
       "Corporation\".");
   EXPECT_FALSE(Logged("Executing ")) << log_;
-  EXPECT_TRUE(bwtest::FileExists(Worker()));
-  EXPECT_TRUE(bwtest::FileExists(WinPEMarker()));
+  ExpectParts(true, false, true);
 }
 
 struct Download {
@@ -224,9 +226,7 @@ TEST_P(CancelledDownload, EndsTheRunAtOnceAndRunsNothing) {
   Run(iso_, CancelAfter("Downloading "));
   ExpectEnd("Cancelled.");
   EXPECT_FALSE(Logged("Executing ")) << log_;
-  EXPECT_EQ(bwtest::FileExists(Worker()), name != "Product");
-  EXPECT_EQ(bwtest::FileExists(DeploymentToolsMarker()), name != "Kit");
-  EXPECT_EQ(bwtest::FileExists(WinPEMarker()), name != "WinPE");
+  ExpectParts(name != "Product", name != "Kit", name != "WinPE");
 }
 
 const Download kDownloads[] = {
@@ -259,9 +259,7 @@ TEST_F(Faults, InstallerRefusingTwiceEndsTheRunWithItsCode) {
   EXPECT_TRUE(Logged(kAdkManual)) << log_;
   ExpectEnd(ErrorLine(2008));
   EXPECT_FALSE(Logged("Creating the boot image")) << log_;
-  EXPECT_FALSE(bwtest::FileExists(DeploymentToolsMarker()));
-  EXPECT_TRUE(bwtest::FileExists(Worker()));
-  EXPECT_TRUE(bwtest::FileExists(WinPEMarker()));
+  ExpectParts(true, false, true);
 }
 
 TEST_F(Faults, InstallerFailingOtherwiseIsNotRetried) {
@@ -270,8 +268,7 @@ TEST_F(Faults, InstallerFailingOtherwiseIsNotRetried) {
   Run();
   EXPECT_FALSE(Logged(kAdkManual)) << log_;
   ExpectEnd(ErrorLine(1603));
-  EXPECT_FALSE(bwtest::FileExists(DeploymentToolsMarker()));
-  EXPECT_TRUE(bwtest::FileExists(WinPEMarker()));
+  ExpectParts(true, false, true);
 }
 
 // The installer's word is taken; the build script then misses the kit and says so, and the
@@ -298,8 +295,7 @@ TEST_F(Faults, InstallerThatNeverEndsIsCancelled) {
   Run(iso_, CancelAfter("Executing "));
   ExpectEnd("Cancelled.");
   EXPECT_FALSE(Logged("Creating the boot image")) << log_;
-  EXPECT_TRUE(bwtest::FileExists(Worker()));
-  EXPECT_TRUE(bwtest::FileExists(WinPEMarker()));
+  ExpectParts(true, false, true);
 }
 
 // Worker ---------------------------------------------------------------------------------
@@ -443,8 +439,7 @@ TEST_F(Faults, EmptyIsoPathStillRunsTheScriptWhichFails) {
   Run("");
   EXPECT_TRUE(Logged(" ISO \"\" x86 ...")) << log_;
   EXPECT_TRUE(Logged("\r\nERROR\r\n")) << log_;
-  EXPECT_TRUE(bwtest::FileExists(Worker()));
-  EXPECT_TRUE(bwtest::FileExists(WinPEMarker()));
+  ExpectParts(true, true, true);
 }
 
 // Build ----------------------------------------------------------------------------------
@@ -465,8 +460,7 @@ TEST_P(FailingBuildStep, EndsTheRunWithTheScriptsCode) {
   EXPECT_TRUE(Logged("\r\nERROR\r\n")) << log_;
   ExpectEnd(ErrorLine(step.code));
   EXPECT_FALSE(bwtest::FileExists(iso_));
-  EXPECT_TRUE(bwtest::FileExists(Worker()));
-  EXPECT_TRUE(bwtest::FileExists(WinPEMarker()));
+  ExpectParts(true, true, true);
 }
 
 // The steps that the script runs through `call` end with 1 under Wine (see the script tests).
@@ -532,8 +526,7 @@ TEST_P(ClosingDuring, TheRunFinishesThenTheWindowCloses) {
   ASSERT_TRUE(app_->WaitExit(kRunTimeout)) << "the program did not end after the run";
   EXPECT_EQ(app_->ExitCode(), 0u);
   EXPECT_TRUE(bwtest::FileExists(iso_));
-  EXPECT_TRUE(bwtest::FileExists(Worker()));
-  EXPECT_TRUE(bwtest::FileExists(DeploymentToolsMarker()));
+  ExpectParts(true, true, true);
 }
 
 const LongStep kLongSteps[] = {
