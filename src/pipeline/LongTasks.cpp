@@ -125,26 +125,32 @@ class ChildOutput {
   }
 
   // After the child's end every byte it wrote is in the pipe or already taken: take what is
-  // there now and stop, without waiting for writers that outlive it.
-  void Finish() {
-    while (pending_) {
+  // there now and stop, without waiting for writers that outlive it. One that keeps writing
+  // is read for one poll at most, and `stop` (asked between reads) ends it sooner.
+  template <typename Stop>
+  void Finish(Stop&& stop) {
+    const ULONGLONG deadline = GetTickCount64() + kPollMs;
+    while (pending_ && !stop()) {
       DWORD got = 0;
       if (GetOverlappedResult(readEnd_.get(), &overlapped_, &got, FALSE)) {
         pending_ = false;
         Keep(got);
         Issue();
-        continue;
-      }
-      if (GetLastError() != ERROR_IO_INCOMPLETE) {
+      } else if (GetLastError() != ERROR_IO_INCOMPLETE) {
         pending_ = false;
         break;
+      } else {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd_.get(), nullptr, 0, nullptr, &available, nullptr) ||
+            available == 0) {
+          break;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) break;
+        // the pending read is taking those bytes
+        WaitForSingleObject(event_.get(), static_cast<DWORD>(deadline - now));
       }
-      DWORD available = 0;
-      if (!PeekNamedPipe(readEnd_.get(), nullptr, 0, nullptr, &available, nullptr) ||
-          available == 0) {
-        break;
-      }
-      WaitForSingleObject(event_.get(), kPollMs);  // the pending read is taking those bytes
+      if (GetTickCount64() >= deadline) break;
     }
     StopReading();
   }
@@ -352,9 +358,16 @@ void LongTasks::RunCommand(const std::string& commandLine, int weight, WORD show
   output_ = &output;
   WaitForTask(weight);
   output_ = nullptr;
+  fields_.TaskHandle = nullptr;  // ended: nothing left for Cancel to end
 
-  output.Finish();
+  // A Cancel pressed while the last output is read ends the run like one pressed earlier,
+  // but the child has ended, so what it wrote is shown first.
+  output.Finish([this] {
+    view_.ProcessMessages();
+    return fields_.CancelRequested;
+  });
   if (!output.Head().empty()) AddLog(OemToAnsiString(output.Head()));
+  CheckCancelled();
 
   DWORD exitCode = 0;
   if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 0;

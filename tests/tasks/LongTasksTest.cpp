@@ -110,6 +110,49 @@ TEST_F(RunCommand, ReturnsWhileAGrandchildStillHoldsThePipe) {
   TerminateProcess(grandchild.get(), 0);
 }
 
+// A grandchild that goes on writing after the child has ended holds the end of the command
+// for about one poll, and the window's messages are handled meanwhile: a Cancel pressed then
+// ends the run, after the output read so far.
+TEST_F(RunCommand, AGrandchildThatKeepsWritingHoldsTheEndOnlyBriefly) {
+  bwtest::ScratchDir dir("tasks");
+  for (bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "Cancel while the last output is read" : "no Cancel");
+    const std::string pid = dir / (cancel ? "g1.pid" : "g0.pid");
+    const std::string command =
+        ChildCommand("out 10 heir " + bwtest::Quote(pid) + " \"stream 30000\" sleep 500");
+    // The wait steps the bar before each pump; reading the last output does not.
+    int lastSteps = -1;
+    bool clicked = false;
+    bool clickedBeforeOutput = false;
+    view.onPump = [&] {
+      if (cancel && view.steps == lastSteps && !clicked) {
+        clicked = true;
+        tasks.bCancelClick();
+      }
+      lastSteps = view.steps;
+    };
+    view.onLine = [&](const std::string& line) {
+      if (line.rfind("0123456789", 0) == 0) clickedBeforeOutput = clicked;
+    };
+    view.lines.clear();
+    const ULONGLONG start = GetTickCount64();
+    std::string outcome = "ended";
+    try {
+      tasks.RunCommand(command, 5, SW_HIDE);
+    } catch (const bw::EAbort& e) {
+      outcome = e.Message();
+    }
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    EXPECT_EQ(outcome, cancel ? "Cancelled." : "ended");
+    EXPECT_EQ(clickedBeforeOutput, cancel);
+    ASSERT_EQ(view.Entries().size(), 2u);
+    EXPECT_EQ(view.Entries()[1].rfind("01234567890123456789\r\n", 0), 0u);
+    bw::UniqueHandle grandchild(OpenPid(ReadPid(pid)));
+    if (grandchild) TerminateProcess(grandchild.get(), 0);
+    fields.CancelRequested = false;
+  }
+}
+
 TEST_F(RunCommand, MissingProgramFailsWithCode2BeforeAnyWait) {
   const std::string command = "\"Z:\\no-such-folder\\no-such-program.exe\" x";
   try {

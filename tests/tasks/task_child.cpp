@@ -5,6 +5,8 @@
 //   stdin          read standard input to its end, then write "stdin:<bytes read>"
 //   pidfile PATH   write this process's id into PATH
 //   grandchild P   start "<self> sleep 30000" (it inherits our handles), its id into P
+//   heir P ARGS    start "<self> ARGS" likewise (ARGS one argument), its id into P
+//   stream MS      write lines of 0123456789 to standard output for MS milliseconds
 //   sleep MS       sleep
 //   exit CODE      end with CODE (otherwise 0)
 #include <windows.h>
@@ -83,10 +85,11 @@ int main(int argc, char** argv) {
     } else if (op == "pidfile") {
       WriteText(arg, std::to_string(GetCurrentProcessId()));
       ++i;
-    } else if (op == "grandchild") {
+    } else if (op == "grandchild" || op == "heir") {
       char self[MAX_PATH] = {};
       GetModuleFileNameA(nullptr, self, MAX_PATH);
-      std::string command = std::string("\"") + self + "\" sleep 30000";
+      std::string command = std::string("\"") + self + "\"";
+      command += op == "heir" && i + 2 < argc ? std::string(" ") + argv[i + 2] : " sleep 30000";
       STARTUPINFOA si = {};
       si.cb = sizeof si;
       PROCESS_INFORMATION pi = {};
@@ -97,6 +100,12 @@ int main(int argc, char** argv) {
       WriteText(arg, std::to_string(pi.dwProcessId));
       CloseHandle(pi.hThread);
       CloseHandle(pi.hProcess);
+      i += op == "heir" ? 2 : 1;
+    } else if (op == "stream") {
+      std::string lines;
+      while (lines.size() < 0x10000) lines += "0123456789\r\n";
+      const ULONGLONG end = GetTickCount64() + std::strtoul(arg, nullptr, 10);
+      while (GetTickCount64() < end) Write(out, lines.data(), lines.size());
       ++i;
     } else if (op == "sleep") {
       Sleep(static_cast<DWORD>(std::strtoul(arg, nullptr, 10)));
