@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "support/Errors.h"
 #include "support/Handles.h"
+#include "support/MachineLock.h"
 #include "support/Paths.h"
 #include "support/Registry.h"
 #include "support/Versions.h"
@@ -35,6 +37,12 @@ const char kKitPublisher[] = "Microsoft Corporation";
 const char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessel Backup System_is1";
 const char kKitRoot[] = "Assessment and Deployment Kit";
+
+// Every run works in the same folders; two at once would undo each other's image.
+const char kRunLockName[] = "Tessel Bootwright media run";
+const char kAnotherRun[] =
+    "Another Bootwright window is making a medium. Start again when it has finished.";
+const char kUnexpectedError[] = "Unexpected error.";
 
 // The kit's installers answer 2008 when they will not install silently; the user then
 // finishes the same installation in the installer's own window.
@@ -325,6 +333,8 @@ void BackToIdle(RunHost& host) {
 
 }  // namespace
 
+UniqueMutexHold SystemProbe::TakeRunLock() const { return TakeMachineLock(kRunLockName); }
+
 WindowsVersion SystemProbe::Version() const {
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof info;
@@ -379,14 +389,22 @@ void bStartClick(RunHost& host, const SystemProbe& system, const DownloadSources
   fields.TaskHandle = nullptr;
   host.ClearLog();
 
+  UniqueMutexHold lock;  // held until the window is idle again
   try {
+    lock = system.TakeRunLock();
+    if (!lock) {
+      host.AddLog(kAnotherRun);
+      BackToIdle(host);
+      return;
+    }
     MakeMedium(host, system, sources);
   } catch (const Exception& e) {
     host.AddLog(e.Message());
+  } catch (const std::exception& e) {
+    // Not of our family (out of memory, say): still one line, never an error box.
+    host.AddLog(*e.what() ? e.what() : kUnexpectedError);
   } catch (...) {
-    // Not ours to report, but the window must not stay busy behind the error box.
-    BackToIdle(host);
-    throw;
+    host.AddLog(kUnexpectedError);
   }
   BackToIdle(host);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pipeline/TaskFields.h"
+#include "support/Handles.h"
 
 namespace bw {
 
@@ -61,6 +62,9 @@ struct WindowsVersion {
 class SystemProbe {
  public:
   virtual ~SystemProbe() = default;
+  // The machine-wide lock of a run, which every window shares; empty while another run
+  // holds it.
+  virtual UniqueMutexHold TakeRunLock() const;
   virtual WindowsVersion Version() const;        // GetVersionExA
   virtual std::string WindowsDirectory() const;  // GetWindowsDirectoryA
 };

@@ -60,10 +60,16 @@ inline void CloseKey(HKEY k) { ::RegCloseKey(k); }
 inline void UnloadModule(HMODULE m) { ::FreeLibrary(m); }
 inline void ReleaseLocal(HLOCAL p) { ::LocalFree(p); }
 inline void CloseFind(HANDLE h) { ::FindClose(h); }
+inline void ReleaseAndCloseMutex(HANDLE h) {
+  ::ReleaseMutex(h);
+  ::CloseHandle(h);
+}
 }  // namespace detail
 
 // Process, thread, pipe, event: zero means none.
 using UniqueHandle = UniqueResource<detail::NullInvalid<HANDLE, detail::CloseHandleQuietly>>;
+// A mutex this thread owns: released, then closed (on the thread that took it).
+using UniqueMutexHold = UniqueResource<detail::NullInvalid<HANDLE, detail::ReleaseAndCloseMutex>>;
 // CreateFile reports failure as INVALID_HANDLE_VALUE instead.
 using UniqueFileHandle = UniqueResource<detail::MinusOneInvalid<detail::CloseHandleQuietly>>;
 using UniqueFindHandle = UniqueResource<detail::MinusOneInvalid<detail::CloseFind>>;

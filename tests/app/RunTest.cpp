@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "AppDriver.h"
 #include "Machine.h"
@@ -111,6 +112,41 @@ TEST_F(WizardRun, ClosingDuringARunLetsItFinishFirst) {
   ASSERT_TRUE(app.WaitExit(kRunTimeout)) << "the program did not end after the run";
   EXPECT_EQ(app.ExitCode(), 0u);
   EXPECT_TRUE(bwtest::FileExists(iso));
+}
+
+// A second window of the same machine makes nothing while the first is building, and the
+// first run goes on undisturbed.
+TEST_F(WizardRun, ASecondWindowWaitsForTheFirstRun) {
+  const std::string refused =
+      "Another Bootwright window is making a medium. Start again when it has finished.";
+  bwtest::ScopedEnv env;
+  env.Set("BW_DISM_DELAY_MS", "2500");  // the first window's kit takes its time
+  App first;
+  StartIsoRun(first, *out_ / "First.iso");
+  ASSERT_TRUE(first.WaitLogContains("bwrs.bat", kTimeout)) << first.Log();
+  env.Unset("BW_DISM_DELAY_MS");
+
+  App second;
+  std::string why;
+  ASSERT_TRUE(machine::StartIsoRun(second, WizardPath(), *out_ / "Second.iso", why)) << why;
+  ASSERT_TRUE(second.WaitLogContains(refused, kTimeout)) << second.Log();
+  ASSERT_TRUE(second.WaitIdle(kTimeout));
+  EXPECT_EQ(Lines(second.Log()), (std::vector<std::string>{refused, ""}));
+  EXPECT_TRUE(first.Enabled(bwdrive::kCancel)) << "the first run ended too early to tell";
+
+  ASSERT_TRUE(first.WaitIdle(kRunTimeout)) << first.Log();
+  EXPECT_NE(first.Log().find("DONE!"), std::string::npos) << first.Log();
+  EXPECT_TRUE(bwtest::FileExists(*out_ / "First.iso"));
+  EXPECT_FALSE(bwtest::FileExists(*out_ / "Second.iso"));
+
+  second.Click(bwdrive::kStart);
+  ASSERT_TRUE(second.WaitLogContains("DONE!", kRunTimeout)) << second.Log();
+  ASSERT_TRUE(second.WaitIdle(kTimeout));
+  EXPECT_TRUE(bwtest::FileExists(*out_ / "Second.iso")) << second.Log();
+  for (App* app : {&first, &second}) {
+    app->Close();
+    EXPECT_TRUE(app->WaitExit(kTimeout));
+  }
 }
 
 TEST_F(WizardRun, AUsbRunOnTheWindowsDriveIsRefused) {

@@ -3,6 +3,8 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -82,6 +84,14 @@ class FakeSystem : public SystemProbe {
  public:
   WindowsVersion version{2, 6, 1};
   std::string windows = "C:\\windows";
+  bool heldElsewhere = false;
+  mutable int lockTakes = 0;
+  // A mutex of its own, so that the test never meets a run of the same prefix.
+  UniqueMutexHold TakeRunLock() const override {
+    ++lockTakes;
+    if (heldElsewhere) return {};
+    return UniqueMutexHold(CreateMutexA(nullptr, TRUE, nullptr));
+  }
   WindowsVersion Version() const override { return version; }
   std::string WindowsDirectory() const override { return windows; }
 };
@@ -257,6 +267,7 @@ TEST_F(MediaRunTest, AgreementPageOnlyUnlocks) {
   }
   EXPECT_FALSE(FolderExists(Maker()));
   EXPECT_TRUE(host.fields.CancelRequested);
+  EXPECT_EQ(system.lockTakes, 0);
 }
 
 TEST_F(MediaRunTest, NoToTheUsbWarningChangesNothing) {
@@ -268,6 +279,39 @@ TEST_F(MediaRunTest, NoToTheUsbWarningChangesNothing) {
                                                   "[DATA]\r\n\r\nDo you want to continue?"});
   EXPECT_FALSE(FolderExists(Maker()));
   EXPECT_TRUE(host.fields.CancelRequested);
+  EXPECT_EQ(system.lockTakes, 0);
+}
+
+// While another window's run holds the lock, nothing is checked, written or run.
+TEST_F(MediaRunTest, ARunHeldElsewhereDoesNothing) {
+  system.heldElsewhere = true;
+  system.version = {2, 5, 1};
+  Run();
+  ExpectRun(
+      {"log: Another Bootwright window is making a medium. Start again when it has "
+       "finished."});
+  EXPECT_FALSE(FolderExists(Maker()));
+  EXPECT_EQ(system.lockTakes, 1);
+}
+
+// Whatever escapes a run ends it as a line of its log, with the window idle again.
+TEST_F(MediaRunTest, ForeignExceptionsEndTheRunAsALogLine) {
+  const struct {
+    std::function<void()> raise;
+    const char* line;
+  } cases[] = {
+      {[] { throw std::bad_alloc(); }, "std::bad_alloc"},
+      {[] { throw std::runtime_error(""); }, "Unexpected error."},
+      {[] { throw 42; }, "Unexpected error."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    host.events.clear();
+    host.onDownload = [&c](const std::string&) { c.raise(); };
+    // The window carries out a close asked for during the run only when the run returns.
+    EXPECT_NO_THROW(Run());
+    ExpectFailure(c.line);
+  }
 }
 
 TEST_F(MediaRunTest, FirstRunInstallsEverythingInOrder) {

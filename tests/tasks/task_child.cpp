@@ -7,6 +7,7 @@
 //   grandchild P   start "<self> sleep 30000" (it inherits our handles), its id into P
 //   heir P ARGS    start "<self> ARGS" likewise (ARGS one argument), its id into P
 //   stream MS      write lines of 0123456789 to standard output for MS milliseconds
+//   mutex NAME     take the named mutex NAME (and never release it)
 //   sleep MS       sleep
 //   exit CODE      end with CODE (otherwise 0)
 #include <windows.h>
@@ -106,6 +107,11 @@ int main(int argc, char** argv) {
       while (lines.size() < 0x10000) lines += "0123456789\r\n";
       const ULONGLONG end = GetTickCount64() + std::strtoul(arg, nullptr, 10);
       while (GetTickCount64() < end) Write(out, lines.data(), lines.size());
+      ++i;
+    } else if (op == "mutex") {
+      if (!CreateMutexA(nullptr, TRUE, arg) || GetLastError() == ERROR_ALREADY_EXISTS) {
+        ExitProcess(94);
+      }
       ++i;
     } else if (op == "sleep") {
       Sleep(static_cast<DWORD>(std::strtoul(arg, nullptr, 10)));
