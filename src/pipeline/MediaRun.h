@@ -86,6 +86,10 @@ void PatchMakeWinPEMedia(const std::string& path, const SystemProbe& system);
 // True when the first three numbers of "a.b.c.d" are above 6.1.5.
 bool WorkerVersionAccepted(const std::string& version);
 
+// True when the folder or one below it holds a .inf file that cmd's `for /r` sees (hidden and
+// system files it passes over).
+bool HoldsDriverPackage(const std::string& folder);
+
 // Enclosed in double quotes, inner double quotes doubled.
 std::string QuotedString(const std::string& text);
 

@@ -692,6 +692,47 @@ TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
   EXPECT_EQ(ReadFileBytes(MediaWriter()), mended);
 }
 
+TEST_F(MediaRunTest, DriversOfTheImagesArchitectureAreAnnounced) {
+  REQUIRE_STANDINS();
+  Prepared();
+  PutFile(WorkDir() + "\\Drivers\\x86\\storage\\vmd\\iaStorVD.INF");
+  PutFile(WorkDir() + "\\Drivers\\amd64\\readme.txt");
+  const std::string x86 =
+      "log: Adding the drivers in " + WorkDir() + "\\Drivers\\x86 to the image.";
+  Run();
+  ExpectRun({x86, "log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+
+  host.events.clear();
+  host.imageType = 0;
+  Run();
+  ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" amd64")});
+}
+
+TEST(HoldsDriverPackage, AnyInfFileBelowTheFolder) {
+  bwtest::ScratchDir dir("drivers");
+  const struct {
+    const char* file;  // the only file below the folder, or none
+    bool holds;
+  } cases[] = {
+      {nullptr, false},        {"a.inf", true},
+      {"net\\x\\B.INF", true}, {"c.Inf", true},
+      {"a.info", false},       {"a.inf.txt", false},
+      {"inf", false},          {"a.inf\\keep.txt", false},  // a folder so named
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string folder = dir / std::to_string(n++);
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    if (c.file) PutFile(folder + "\\" + c.file);
+    EXPECT_EQ(HoldsDriverPackage(folder), c.holds) << (c.file ? c.file : "(empty)");
+  }
+  EXPECT_FALSE(HoldsDriverPackage(dir / "missing"));
+  // Files that cmd's `for /r` does not list would not reach the script's decision either.
+  PutFile(dir / "hidden\\a.inf");
+  ASSERT_TRUE(SetFileAttributesA((dir / "hidden\\a.inf").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_FALSE(HoldsDriverPackage(dir / "hidden"));
+}
+
 TEST(PatchMakeWinPEMedia, ReplacesOnlyTheFirstOccurrence) {
   bwtest::ScratchDir dir("patch");
   FakeSystem seven;
