@@ -518,6 +518,17 @@ void TForm1::ClearLog() {
 
 void TForm1::ResetProgress() { ProgressSetPosition(ProgressMin()); }
 
+void TForm1::SaveRunLog(const std::string& folder) {
+  // The control hands out its text with CR LF line ends; sized for those, in bytes.
+  GETTEXTLENGTHEX length = {GTL_USECRLF | GTL_PRECISE | GTL_NUMBYTES, CP_ACP};
+  const auto bytes = SendMessageA(mLog, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
+  std::string text(static_cast<size_t>(bytes > 0 ? bytes : 0) + 1, '\0');
+  const auto got =
+      SendMessageA(mLog, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  WriteRunLog(folder, text);
+}
+
 // TaskView
 
 namespace {

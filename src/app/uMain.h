@@ -57,6 +57,7 @@ class TForm1 final : public RunHost, public TaskView {
   void SetOptionsEnabled(bool enabled) override;
   void ClearLog() override;
   void ResetProgress() override;
+  void SaveRunLog(const std::string& folder) override;
 
   // TaskView
   void LogAddLine(const std::string& text) override;

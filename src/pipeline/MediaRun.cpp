@@ -333,6 +333,12 @@ void BackToIdle(RunHost& host) {
   host.SetOptionsEnabled(true);
 }
 
+// A run that never made the working folder leaves no log file.
+void SaveRunLog(RunHost& host) {
+  const std::string folder = WorkingFolder();
+  if (FolderExists(folder)) host.SaveRunLog(folder);
+}
+
 }  // namespace
 
 WindowsVersion SystemProbe::Version() const {
@@ -396,9 +402,11 @@ void bStartClick(RunHost& host, const SystemProbe& system, const DownloadSources
   } catch (...) {
     // Not ours to report, but the window must not stay busy behind the error box.
     BackToIdle(host);
+    SaveRunLog(host);
     throw;
   }
   BackToIdle(host);
+  SaveRunLog(host);
 }
 
 std::string GetSpecialFolder(int csidl) {
@@ -472,6 +480,18 @@ bool HoldsDriverPackage(const std::string& folder) {
     }
   } while (FindNextFileA(find.get(), &entry));
   return false;
+}
+
+void WriteRunLog(const std::string& folder, const std::string& text) {
+  try {
+    if (!FolderExists(folder)) return;
+    const std::string log = JoinPath({folder, "Bootwright.log"});
+    const std::string previous = JoinPath({folder, "Bootwright.previous.log"});
+    if (FileExists(log)) MoveFileExA(log.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
+    WriteWholeFile(log, WithCrLfLines(text));
+  } catch (...) {
+    // The file is for later reading; the run's outcome never depends on it.
+  }
 }
 
 std::string QuotedString(const std::string& text) {

@@ -105,6 +105,8 @@ class FakeHost : public RunHost {
   bool installersWork = true;
   std::string workerStandin = Standin("TXBWorker.exe");
   std::function<void(const std::string&)> onDownload;
+  // Each request to save the log: the folder, and how many events came before it.
+  std::vector<std::pair<std::string, size_t>> saves;
 
   void AddLog(const std::string& text) override { events.push_back("log: " + text); }
   void DownloadFile(const std::string& url, int weight, const std::string& publisher) override {
@@ -145,6 +147,7 @@ class FakeHost : public RunHost {
   }
   void ClearLog() override { events.push_back("clear log"); }
   void ResetProgress() override { events.push_back("progress to min"); }
+  void SaveRunLog(const std::string& folder) override { saves.push_back({folder, events.size()}); }
 
   std::vector<std::string> Only(const std::string& prefix) const {
     std::vector<std::string> picked;
@@ -731,6 +734,68 @@ TEST(HoldsDriverPackage, AnyInfFileBelowTheFolder) {
   PutFile(dir / "hidden\\a.inf");
   ASSERT_TRUE(SetFileAttributesA((dir / "hidden\\a.inf").c_str(), FILE_ATTRIBUTE_HIDDEN));
   EXPECT_FALSE(HoldsDriverPackage(dir / "hidden"));
+}
+
+TEST(WriteRunLog, CrLfLinesAndThePreviousRunKept) {
+  bwtest::ScratchDir dir("runlog");
+  const std::string log = dir / "Bootwright.log";
+  const std::string previous = dir / "Bootwright.previous.log";
+  const struct {
+    const char* text;
+    const char* file;
+    const char* previous;  // nullptr: none
+  } runs[] = {
+      {"first\r\nDONE!\r\n", "first\r\nDONE!\r\n", nullptr},
+      {"second\nlone LF\rlone CR", "second\r\nlone LF\r\nlone CR\r\n", "first\r\nDONE!\r\n"},
+      {"", "", "second\r\nlone LF\r\nlone CR\r\n"},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.file);
+    WriteRunLog(dir.Path(), run.text);
+    EXPECT_EQ(ReadFileBytes(log), run.file);
+    EXPECT_EQ(FileExists(previous), run.previous != nullptr);
+    if (run.previous) {
+      EXPECT_EQ(ReadFileBytes(previous), run.previous);
+    }
+  }
+  // A missing folder is not made; a log that cannot be written is passed over.
+  EXPECT_NO_THROW(WriteRunLog(dir / "missing", "text"));
+  EXPECT_FALSE(FolderExists(dir / "missing"));
+  UniqueFileHandle held(CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_NO_THROW(WriteRunLog(dir.Path(), "blocked"));
+}
+
+TEST_F(MediaRunTest, EveryRunThatStartedAsksForItsLogToBeSaved) {
+  // Before the working folder exists: nothing to save into.
+  host.usb = true;
+  host.driveLetter = 0;
+  Run();
+  EXPECT_TRUE(host.saves.empty());
+
+  REQUIRE_STANDINS();
+  Prepared();
+  host.usb = false;
+  for (long code : {0L, 1L, -1L}) {  // done, failed, cancelled
+    SCOPED_TRACE(code);
+    host.events.clear();
+    host.saves.clear();
+    host.exitCodes["build"] = {code};
+    Run();
+    EXPECT_EQ(host.saves,
+              (std::vector<std::pair<std::string, size_t>>{{WorkDir(), host.events.size()}}));
+  }
+
+  // The agreement page and a No to the warning start no run.
+  host.saves.clear();
+  host.tag = 1;
+  Run();
+  host.tag = 0;
+  host.usb = true;
+  host.answer = false;
+  Run();
+  EXPECT_TRUE(host.saves.empty());
 }
 
 TEST(PatchMakeWinPEMedia, ReplacesOnlyTheFirstOccurrence) {
