@@ -767,7 +767,7 @@ TEST(WriteRunLog, CrLfLinesAndThePreviousRunKept) {
   EXPECT_NO_THROW(WriteRunLog(dir.Path(), "blocked"));
 }
 
-TEST_F(MediaRunTest, EveryRunThatStartedAsksForItsLogToBeSaved) {
+TEST_F(MediaRunTest, EveryEndingAsksForTheLogOnceTheWorkingFolderExists) {
   // Before the working folder exists: nothing to save into.
   host.usb = true;
   host.driveLetter = 0;
@@ -786,16 +786,6 @@ TEST_F(MediaRunTest, EveryRunThatStartedAsksForItsLogToBeSaved) {
     EXPECT_EQ(host.saves,
               (std::vector<std::pair<std::string, size_t>>{{WorkDir(), host.events.size()}}));
   }
-
-  // The agreement page and a No to the warning start no run.
-  host.saves.clear();
-  host.tag = 1;
-  Run();
-  host.tag = 0;
-  host.usb = true;
-  host.answer = false;
-  Run();
-  EXPECT_TRUE(host.saves.empty());
 }
 
 TEST(PatchMakeWinPEMedia, ReplacesOnlyTheFirstOccurrence) {
