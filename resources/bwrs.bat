@@ -47,6 +47,14 @@ rem 5) Set system locale
 dism /image:"%temp%\txbboot\mount" /Set-SysLocale:pl-PL
 if %errorlevel% NEQ 0 goto ERROR
 
+rem 5a) Add the drivers of the image's architecture, when its folder holds any .inf
+set "BW_DRIVERS="
+for /r "%~dp0Drivers\%~3" %%f in (*.inf) do if /i "%%~xf" == ".inf" set "BW_DRIVERS=1"
+if not defined BW_DRIVERS goto COMMIT
+dism /image:"%temp%\txbboot\mount" /Add-Driver /Driver:"%~dp0Drivers\%~3" /Recurse
+if %errorlevel% NEQ 0 goto ERROR
+
+:COMMIT
 rem 6) Save changes & Unmount PE
 Dism /Unmount-Image /MountDir:"%temp%\txbboot\mount" /commit
 if %errorlevel% NEQ 0 goto ERROR

@@ -105,4 +105,42 @@ std::string StorageRootKey(const std::string& modulePath) {
   return "Software\\" + name;
 }
 
+CommandLineOptions ParseCommandLine(const std::string& arguments) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false;
+  bool inWord = false;
+  for (char c : arguments) {
+    if (c == '"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+
+  CommandLineOptions options;
+  for (const std::string& w : words) {
+    if (Upper(w) == "/AMD64") {
+      options.amd64 = true;
+    } else {
+      options.unknown.push_back(w);
+    }
+  }
+  return options;
+}
+
+std::string UnknownArgumentsMessage(const std::vector<std::string>& unknown) {
+  std::string text =
+      unknown.size() == 1 ? "Unknown command-line argument:" : "Unknown command-line arguments:";
+  for (const std::string& word : unknown) text += " \"" + word + "\"";
+  return text + "\r\n\r\nThe only switch is /amd64, which makes a medium for 64-bit computers.";
+}
+
 }  // namespace bw

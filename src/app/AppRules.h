@@ -51,4 +51,15 @@ std::optional<int> RestoredStartTag(const std::optional<std::string>& formVersio
 // "Software\<program file name without extension>".
 std::string StorageRootKey(const std::string& modulePath);
 
+// What the program's command line asks for. Words are split at blanks outside double quotes,
+// the quotes dropped; `/amd64` in any letter case is the one switch there is.
+struct CommandLineOptions {
+  bool amd64 = false;
+  std::vector<std::string> unknown;  // every other word, in order
+};
+CommandLineOptions ParseCommandLine(const std::string& arguments);
+
+// The message that names the words the program does not know, and the switch it does.
+std::string UnknownArgumentsMessage(const std::vector<std::string>& unknown);
+
 }  // namespace bw

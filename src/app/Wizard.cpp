@@ -7,12 +7,17 @@
 
 namespace bw {
 
-int RunWizard(HINSTANCE instance, const DownloadSources& sources) {
+int RunWizard(HINSTANCE instance, const DownloadSources& sources, const char* commandLine) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
                                                         ICC_USEREX_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
+  const CommandLineOptions options = ParseCommandLine(commandLine ? commandLine : "");
+  if (!options.unknown.empty()) {
+    MessageBoxA(nullptr, UnknownArgumentsMessage(options.unknown).c_str(),
+                ApplicationTitle().c_str(), MB_OK | MB_ICONWARNING);
+  }
   UniqueModule richEdit(LoadLibraryA("riched20.dll"));
-  TForm1 form(sources);
+  TForm1 form(sources, options.amd64);
   form.Create(instance);
   form.Show();
   MSG msg;

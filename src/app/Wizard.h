@@ -7,7 +7,8 @@
 
 namespace bw {
 
-// Shows the wizard and runs its message loop; the loop's exit code.
-int RunWizard(HINSTANCE instance, const DownloadSources& sources);
+// Shows the wizard as the command line asks (unknown words are named in a message box first)
+// and runs its message loop; the loop's exit code.
+int RunWizard(HINSTANCE instance, const DownloadSources& sources, const char* commandLine);
 
 }  // namespace bw

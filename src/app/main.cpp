@@ -24,10 +24,10 @@ void ShowFatal(const char* message) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   try {
     bw::StartupSections sections;
-    return bw::RunWizard(instance, bw::FixedDownloadSources());
+    return bw::RunWizard(instance, bw::FixedDownloadSources(), commandLine);
   } catch (const std::exception& e) {
     ShowFatal(e.what());
     return 1;

@@ -129,7 +129,8 @@ std::string ApplicationTitle() {
   return StorageRootKey(ModulePath()).substr(sizeof("Software\\") - 1);
 }
 
-TForm1::TForm1(const DownloadSources& sources) : tasks_(fields_, *this), sources_(sources) {}
+TForm1::TForm1(const DownloadSources& sources, bool amd64)
+    : tasks_(fields_, *this), sources_(sources), amd64_(amd64) {}
 
 TForm1::~TForm1() {
   if (hwnd_) DestroyWindow(hwnd_);
@@ -224,7 +225,7 @@ void TForm1::CreateComponents() {
                reinterpret_cast<LPARAM>("for 64-bit computers and virtual machines"));
   SendMessageA(cbImageType, CB_ADDSTRING, 0,
                reinterpret_cast<LPARAM>("for older 32-bit computers and virtual machines"));
-  SendMessageA(cbImageType, CB_SETCURSEL, 1, 0);
+  SendMessageA(cbImageType, CB_SETCURSEL, amd64_ ? 0 : 1, 0);
 
   Panel1 = MakeChild(hwnd_, kPanelClass, "", WS_VISIBLE | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, 0,
                      kClientHeight - kPanel1Height, kClientWidth, kPanel1Height, kIdPanel1);
@@ -516,6 +517,17 @@ void TForm1::ClearLog() {
 }
 
 void TForm1::ResetProgress() { ProgressSetPosition(ProgressMin()); }
+
+void TForm1::SaveRunLog(const std::string& folder) {
+  // The control hands out its text with CR LF line ends; sized for those, in bytes.
+  GETTEXTLENGTHEX length = {GTL_USECRLF | GTL_PRECISE | GTL_NUMBYTES, CP_ACP};
+  const auto bytes = SendMessageA(mLog, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
+  std::string text(static_cast<size_t>(bytes > 0 ? bytes : 0) + 1, '\0');
+  const auto got =
+      SendMessageA(mLog, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  WriteRunLog(folder, text);
+}
 
 // TaskView
 

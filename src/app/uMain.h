@@ -23,7 +23,8 @@ class TForm1 final : public RunHost, public TaskView {
   static constexpr int kClientHeight = 394;
 
   // The run downloads from `sources`: the fixed addresses, unless a test gives its own.
-  explicit TForm1(const DownloadSources& sources = FixedDownloadSources());
+  // `amd64` selects the 64-bit image type.
+  explicit TForm1(const DownloadSources& sources = FixedDownloadSources(), bool amd64 = false);
   ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -56,6 +57,7 @@ class TForm1 final : public RunHost, public TaskView {
   void SetOptionsEnabled(bool enabled) override;
   void ClearLog() override;
   void ResetProgress() override;
+  void SaveRunLog(const std::string& folder) override;
 
   // TaskView
   void LogAddLine(const std::string& text) override;
@@ -127,6 +129,7 @@ class TForm1 final : public RunHost, public TaskView {
   bool closeAfterRun_ = false;
   bool shownOnce_ = false;
   bool comInitialized_ = false;
+  bool amd64_ = false;
 };
 
 // The window's title for message boxes: the program file's name without extension.

@@ -159,6 +159,10 @@ std::string WithCrLfLines(const std::string& text) {
   return result;
 }
 
+std::string WorkingFolder() {
+  return JoinPath({GetSpecialFolder(kProgramFiles), "Tessel Software", "Bootwright"});
+}
+
 std::string KitPath(const std::string& workDir, const char* part, const char* file) {
   return JoinPath({workDir, "ADK", kKitRoot, part, file});
 }
@@ -300,7 +304,7 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
   const Target target = CheckTarget(host, system);
 
   TaskFields& fields = host.Fields();
-  fields.WorkDir = JoinPath({GetSpecialFolder(kProgramFiles), "Tessel Software", "Bootwright"});
+  fields.WorkDir = WorkingFolder();
   const std::string workDir = fields.WorkDir;
   CheckLastError(ForceDirectories(workDir), workDir);
   for (const char* name : {"bwrs.bat", "winpe.jpg", "startnet.cmd"}) {
@@ -311,6 +315,12 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
   InstallKitPart(host, workDir, kDeploymentTools, sources);
   InstallKitPart(host, workDir, kWinPE, sources);
 
+  // The build script looks for drivers in the same folder on its own.
+  const bool amd64 = host.ImageTypeIndex() == 0;
+  const std::string drivers = JoinPath({workDir, "Drivers", amd64 ? "amd64" : "x86"});
+  if (HoldsDriverPackage(drivers)) {
+    host.AddLog("Adding the drivers in " + drivers + " to the image.");
+  }
   host.AddLog("Creating the boot image....");
   std::string arguments;
   if (target.iso) {
@@ -320,7 +330,7 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
     PatchMakeWinPEMedia(
         KitPath(workDir, "Windows Preinstallation Environment", "MakeWinPEMedia.cmd"), system);
   }
-  arguments += host.ImageTypeIndex() == 0 ? " amd64" : " x86";
+  arguments += amd64 ? " amd64" : " x86";
   host.RunCommand(QuotedString(JoinPath({workDir, "bwrs.bat"})) + arguments, 600, SW_HIDE);
 }
 
@@ -329,6 +339,12 @@ void BackToIdle(RunHost& host) {
   host.SetStartEnabled(true);
   host.SetCancelEnabled(false);
   host.SetOptionsEnabled(true);
+}
+
+// A run that never made the working folder leaves no log file.
+void SaveRunLog(RunHost& host) {
+  const std::string folder = WorkingFolder();
+  if (FolderExists(folder)) host.SaveRunLog(folder);
 }
 
 }  // namespace
@@ -407,6 +423,7 @@ void bStartClick(RunHost& host, const SystemProbe& system, const DownloadSources
     host.AddLog(kUnexpectedError);
   }
   BackToIdle(host);
+  SaveRunLog(host);
 }
 
 std::string GetSpecialFolder(int csidl) {
@@ -459,6 +476,39 @@ bool WorkerVersionAccepted(const std::string& version) {
     if (parts[k] != limit[k]) return parts[k] > limit[k];
   }
   return false;
+}
+
+bool HoldsDriverPackage(const std::string& folder) {
+  WIN32_FIND_DATAA entry;
+  UniqueFindHandle find(FindFirstFileA(JoinPath({folder, "*"}).c_str(), &entry));
+  if (!find) return false;
+  do {
+    const std::string name = entry.cFileName;
+    const DWORD attributes = entry.dwFileAttributes;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A junction may lead back up the tree.
+      if (name != "." && name != ".." && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+          HoldsDriverPackage(JoinPath({folder, name}))) {
+        return true;
+      }
+    } else if (!(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) &&
+               name.size() >= 4 && SameText(name.substr(name.size() - 4), ".inf")) {
+      return true;
+    }
+  } while (FindNextFileA(find.get(), &entry));
+  return false;
+}
+
+void WriteRunLog(const std::string& folder, const std::string& text) {
+  try {
+    if (!FolderExists(folder)) return;
+    const std::string log = JoinPath({folder, "Bootwright.log"});
+    const std::string previous = JoinPath({folder, "Bootwright.previous.log"});
+    if (FileExists(log)) MoveFileExA(log.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
+    WriteWholeFile(log, WithCrLfLines(text));
+  } catch (...) {
+    // The file is for later reading; the run's outcome never depends on it.
+  }
 }
 
 std::string QuotedString(const std::string& text) {

@@ -50,6 +50,8 @@ class RunHost {
   virtual void SetOptionsEnabled(bool enabled) = 0;
   virtual void ClearLog() = 0;
   virtual void ResetProgress() = 0;  // pb to its minimum
+  // The log's text into the folder, as WriteRunLog writes it; never raises.
+  virtual void SaveRunLog(const std::string& folder) = 0;
 };
 
 struct WindowsVersion {
@@ -89,6 +91,14 @@ void PatchMakeWinPEMedia(const std::string& path, const SystemProbe& system);
 
 // True when the first three numbers of "a.b.c.d" are above 6.1.5.
 bool WorkerVersionAccepted(const std::string& version);
+
+// True when the folder or one below it holds a .inf file that cmd's `for /r` sees (hidden and
+// system files it passes over).
+bool HoldsDriverPackage(const std::string& folder);
+
+// The run's log as Bootwright.log in the folder, CR LF line ends; the file of the run before
+// becomes Bootwright.previous.log. Nothing when the folder is missing; never raises.
+void WriteRunLog(const std::string& folder, const std::string& text);
 
 // Enclosed in double quotes, inner double quotes doubled.
 std::string QuotedString(const std::string& text);

@@ -1,5 +1,6 @@
 // Stand-in for the kit's DISM: mounts the stand-in image format (KitFiles.h) into a folder,
-// sets the offline image's system locale, and commits or discards on unmount. Mounted images
+// sets the offline image's system locale, adds driver packages (.inf files, copied into the
+// image's Windows\INF), and commits or discards on unmount. Mounted images
 // are remembered under HKCU so that a later run can find and discard them, as the real tool
 // remembers them across processes.
 #include <windows.h>
@@ -26,9 +27,10 @@ int Done() {
 }
 
 struct Options {
-  std::string operation;  // Mount-Image, Unmount-Image, Cleanup-Mountpoints, Set-SysLocale
-  std::string imageFile, index, mountDir, image, locale;
-  bool commit = false, discard = false;
+  // Mount-Image, Unmount-Image, Cleanup-Mountpoints, Set-SysLocale, Add-Driver
+  std::string operation;
+  std::string imageFile, index, mountDir, image, locale, driver;
+  bool commit = false, discard = false, recurse = false;
 };
 
 bool Same(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
@@ -55,6 +57,12 @@ std::string Parse(const std::vector<std::string>& words, Options& o) {
     } else if (Same(name, "Set-SysLocale") && hasValue && !value.empty()) {
       if (!operation("Set-SysLocale")) return "more than one operation";
       o.locale = value;
+    } else if (Same(name, "Add-Driver") && !hasValue) {
+      if (!operation("Add-Driver")) return "more than one operation";
+    } else if (Same(name, "Driver") && hasValue && !value.empty()) {
+      o.driver = value;
+    } else if (Same(name, "Recurse") && !hasValue) {
+      o.recurse = true;
     } else if (Same(name, "ImageFile") && hasValue && !value.empty()) {
       o.imageFile = value;
     } else if (Same(name, "Index") && hasValue) {
@@ -72,6 +80,8 @@ std::string Parse(const std::vector<std::string>& words, Options& o) {
     }
   }
   if (o.operation.empty()) return "no operation given";
+  if ((!o.driver.empty() || o.recurse) && o.operation != "Add-Driver")
+    return "/Driver and /Recurse belong to /Add-Driver";
   bool mountOptions = !o.imageFile.empty() || !o.index.empty();
   if (o.operation == "Mount-Image") {
     if (o.imageFile.empty() || o.index.empty() || o.mountDir.empty())
@@ -88,6 +98,10 @@ std::string Parse(const std::vector<std::string>& words, Options& o) {
     if (o.image.empty()) return "/Set-SysLocale needs /Image";
     if (mountOptions || !o.mountDir.empty() || o.commit || o.discard)
       return "options that /Set-SysLocale does not take";
+  } else if (o.operation == "Add-Driver") {
+    if (o.image.empty() || o.driver.empty()) return "/Add-Driver needs /Image and /Driver";
+    if (mountOptions || !o.mountDir.empty() || o.commit || o.discard)
+      return "options that /Add-Driver does not take";
   }
   return {};
 }
@@ -175,6 +189,42 @@ int SetSysLocale(const Options& o) {
   return Done();
 }
 
+bool IsInf(const std::string& name) {
+  return name.size() >= 4 && lstrcmpiA(name.c_str() + name.size() - 4, ".inf") == 0;
+}
+
+int AddDriver(const Options& o) {
+  int steered = standin::EnvInt("BW_DISM_DRIVER_EXIT", 0);
+  if (steered) return Fail(steered, "adding drivers failed (BW_DISM_DRIVER_EXIT)");
+  std::string folder = standin::FullPath(o.image);
+  standin::Mount mount;
+  if (!standin::FindMount(folder, mount)) return Fail(1168, "no image is mounted at " + folder);
+  std::string source = standin::FullPath(o.driver);
+  std::vector<std::string> folders, files, packages;
+  if (standin::FileExists(source)) {
+    files.push_back(source);
+  } else if (standin::FolderExists(source)) {
+    standin::ListTree(source, "", folders, files);
+    for (std::string& file : files) file = source + "\\" + file;
+  } else {
+    return Fail(3, "no driver folder or file " + source);
+  }
+  for (const std::string& file : files) {
+    const bool below = file.find('\\', source.size() + 1) != std::string::npos;
+    if (IsInf(file) && (o.recurse || !below)) packages.push_back(file);
+  }
+  if (packages.empty()) return Fail(2, "no driver package in " + source);
+  const std::string inf = folder + "\\Windows\\INF";
+  if (!standin::MakeFolders(inf)) return Fail(29, "cannot write into " + inf);
+  for (const std::string& package : packages) {
+    const std::string name = package.substr(package.rfind('\\') + 1);
+    std::printf("Installing %s\n", package.c_str());
+    if (!CopyFileA(package.c_str(), (inf + "\\" + name).c_str(), FALSE))
+      return Fail(29, "cannot write " + inf + "\\" + name);
+  }
+  return Done();
+}
+
 }  // namespace
 
 // Steered output of the mount step: BW_DISM_OUTPUT_BYTES bytes of text lines, and with
@@ -209,5 +259,6 @@ int main() {
   }
   if (o.operation == "Unmount-Image") return UnmountImage(o);
   if (o.operation == "Cleanup-Mountpoints") return CleanupMountpoints();
+  if (o.operation == "Add-Driver") return AddDriver(o);
   return SetSysLocale(o);
 }

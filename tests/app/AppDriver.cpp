@@ -22,15 +22,18 @@ App::~App() {
   }
 }
 
-bool App::Launch(const std::string& exePath, const std::string& currentDir, DWORD timeoutMs) {
-  return Start(exePath, currentDir) && Attach(timeoutMs);
+bool App::Launch(const std::string& exePath, const std::string& currentDir, DWORD timeoutMs,
+                 const std::string& arguments) {
+  return Start(exePath, currentDir, arguments) && Attach(timeoutMs);
 }
 
-bool App::Start(const std::string& exePath, const std::string& currentDir) {
+bool App::Start(const std::string& exePath, const std::string& currentDir,
+                const std::string& arguments) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   std::string commandLine = "\"" + exePath + "\"";
+  if (!arguments.empty()) commandLine += " " + arguments;
   if (!CreateProcessA(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi)) {
     return false;

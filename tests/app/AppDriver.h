@@ -39,11 +39,13 @@ class App {
   // The class of the window to wait for; the wizard's by default.
   void SetWindowClass(std::string windowClass) { windowClass_ = std::move(windowClass); }
 
-  // Starts the program (current folder currentDir) without waiting for anything.
-  bool Start(const std::string& exePath, const std::string& currentDir = "C:\\");
+  // Starts the program (current folder currentDir, arguments after its path) without waiting
+  // for anything.
+  bool Start(const std::string& exePath, const std::string& currentDir = "C:\\",
+             const std::string& arguments = {});
   // Starts the program (current folder currentDir) and waits for its window to be shown.
   bool Launch(const std::string& exePath, const std::string& currentDir = "C:\\",
-              DWORD timeoutMs = 20000);
+              DWORD timeoutMs = 20000, const std::string& arguments = {});
   // Finds an already running wizard's window (for a program started by someone else).
   bool Attach(DWORD timeoutMs = 20000);
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
+#include <vector>
 
 #include "app/AppRules.h"
 
@@ -89,6 +91,32 @@ TEST(StorageRootKey, IsTheProgramNameWithoutExtension) {
   EXPECT_EQ(bw::StorageRootKey("C:\\Program Files\\Tools\\Bootwright.exe"), "Software\\Bootwright");
   EXPECT_EQ(bw::StorageRootKey("C:\\a.b\\My.Tool.exe"), "Software\\My.Tool");
   EXPECT_EQ(bw::StorageRootKey("plain"), "Software\\plain");
+}
+
+TEST(ParseCommandLine, OneSwitchAnyCaseEverythingElseNamed) {
+  const struct {
+    const char* arguments;
+    bool amd64;
+    std::vector<std::string> unknown;
+  } cases[] = {
+      {"", false, {}},
+      {"  \t ", false, {}},
+      {"/amd64", true, {}},
+      {"/AMD64", true, {}},
+      {" \"/Amd64\" ", true, {}},
+      {"/amd64 /amd64", true, {}},
+      {"-amd64 /x64", false, {"-amd64", "/x64"}},
+      {"/amd64 \"C:\\My Media\\a.iso\" \"\"", true, {"C:\\My Media\\a.iso", ""}},
+      {"/amd64x amd64", false, {"/amd64x", "amd64"}},
+  };
+  for (const auto& c : cases) {
+    const bw::CommandLineOptions options = bw::ParseCommandLine(c.arguments);
+    EXPECT_EQ(options.amd64, c.amd64) << c.arguments;
+    EXPECT_EQ(options.unknown, c.unknown) << c.arguments;
+  }
+  EXPECT_EQ(bw::UnknownArgumentsMessage({"/x64", "two words"}),
+            "Unknown command-line arguments: \"/x64\" \"two words\"\r\n\r\nThe only switch is "
+            "/amd64, which makes a medium for 64-bit computers.");
 }
 
 }  // namespace

@@ -103,8 +103,8 @@ void EndStrayDism() {
 }
 
 bool StartIsoRun(bwdrive::App& app, const std::string& exePath, const std::string& iso,
-                 std::string& why) {
-  if (!app.Launch(exePath)) {
+                 std::string& why, const std::string& arguments) {
+  if (!app.Launch(exePath, "C:\\", kTimeout, arguments)) {
     why = NoWindow(app);
     return false;
   }

@@ -46,10 +46,10 @@ void StageConsoleTools();
 // DISM of the installed kit must not reach into the next run's mount.
 void EndStrayDism();
 
-// Starts the wizard, types the ISO path and presses Start; false (with the reason in
-// `why`) when no window came.
+// Starts the wizard (with the arguments), types the ISO path and presses Start; false (with
+// the reason in `why`) when no window came.
 bool StartIsoRun(bwdrive::App& app, const std::string& exePath, const std::string& iso,
-                 std::string& why);
+                 std::string& why, const std::string& arguments = {});
 
 // The log's text split at its line breaks.
 std::vector<std::string> Lines(const std::string& log);

@@ -49,9 +49,9 @@ class WizardRun : public ::testing::Test {
 
   void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright"); }
 
-  void StartIsoRun(App& app, const std::string& iso) {
+  void StartIsoRun(App& app, const std::string& iso, const std::string& arguments = {}) {
     std::string why;
-    ASSERT_TRUE(machine::StartIsoRun(app, WizardPath(), iso, why)) << why;
+    ASSERT_TRUE(machine::StartIsoRun(app, WizardPath(), iso, why, arguments)) << why;
     ASSERT_TRUE(bwdrive::WaitFor([&] { return app.Enabled(bwdrive::kCancel); }, kTimeout))
         << "the run did not start: " << app.Log();
     EXPECT_FALSE(app.Enabled(bwdrive::kStart));
@@ -66,16 +66,22 @@ class WizardRun : public ::testing::Test {
   std::unique_ptr<bwtest::ScratchDir> out_;
 };
 
-TEST_F(WizardRun, AnIsoRunReachesDoneAndLeavesTheImage) {
+// The switch for a 64-bit medium reaches the build; the run's log stays in the working folder.
+TEST_F(WizardRun, AnAmd64IsoRunReachesDoneAndLeavesTheImageAndItsLog) {
+  const std::string logFile = WorkDir() + "\\Bootwright.log";
+  DeleteFileA(logFile.c_str());
   App app;
   const std::string iso = *out_ / "Recovery.iso";
-  StartIsoRun(app, iso);
+  StartIsoRun(app, iso, "/AMD64");
   ASSERT_TRUE(app.WaitIdle(kRunTimeout)) << app.Log();
   const std::string log = app.Log();
   EXPECT_NE(log.find("Creating the boot image...."), std::string::npos) << log;
+  EXPECT_NE(log.find("bwrs.bat\" ISO " + bwtest::Quote(iso) + " amd64"), std::string::npos) << log;
   EXPECT_NE(log.find("DONE!"), std::string::npos) << log;
   EXPECT_TRUE(bwtest::FileExists(iso)) << log;
   ExpectIdle(app);
+  EXPECT_TRUE(bwdrive::WaitFor([&] { return bwtest::ReadFileBytes(logFile) == log; }, kTimeout))
+      << bwtest::ReadFileBytes(logFile);
   app.Close();
   EXPECT_TRUE(app.WaitExit(kTimeout));
 }

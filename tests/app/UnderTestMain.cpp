@@ -20,14 +20,14 @@ void Override(std::string& url, const char* variable) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   bw::DownloadSources sources = bw::FixedDownloadSources();
   Override(sources.product.url, "BW_TEST_PRODUCT_URL");
   Override(sources.deploymentTools.url, "BW_TEST_ADK_URL");
   Override(sources.winPE.url, "BW_TEST_WINPE_URL");
   try {
     bw::StartupSections sections;
-    return bw::RunWizard(instance, sources);
+    return bw::RunWizard(instance, sources, commandLine);
   } catch (const std::exception& e) {
     MessageBoxA(nullptr, e.what(), bw::ApplicationTitle().c_str(), MB_OK | MB_ICONERROR);
     return 1;

@@ -233,6 +233,23 @@ TEST_F(WizardWindow, AStoreThatCannotBeReadIsReportedAndTheWindowStillOpens) {
   CloseAndWait(app);
 }
 
+TEST_F(WizardWindow, UnknownArgumentsAreNamedAndTheWindowStillOpens) {
+  App app;
+  ASSERT_TRUE(app.Start(WizardPath(), "C:\\", "/x64 \"two words\""));
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      bwdrive::WaitFor([&] { return (box = app.FindBox("Bootwright")) != nullptr; }, kTimeout))
+      << "no message box";
+  EXPECT_EQ(app.BoxText(box),
+            "Unknown command-line arguments: \"/x64\" \"two words\"\r\n\r\nThe only switch is "
+            "/amd64, which makes a medium for 64-bit computers.");
+  app.Click(GetDlgItem(box, IDOK));
+  ASSERT_TRUE(app.Attach(kTimeout)) << NoWindow(app);
+  ExpectAgreementPage(app);
+  EXPECT_EQ(SendMessageA(app.Control(bwdrive::kImageType), CB_GETCURSEL, 0, 0), 1);
+  CloseAndWait(app);
+}
+
 struct StoredFlag {
   const char* name;
   std::optional<std::string> formVersion;

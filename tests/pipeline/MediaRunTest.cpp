@@ -115,6 +115,8 @@ class FakeHost : public RunHost {
   bool installersWork = true;
   std::string workerStandin = Standin("TXBWorker.exe");
   std::function<void(const std::string&)> onDownload;
+  // Each request to save the log: the folder, and how many events came before it.
+  std::vector<std::pair<std::string, size_t>> saves;
 
   void AddLog(const std::string& text) override { events.push_back("log: " + text); }
   void DownloadFile(const std::string& url, int weight, const std::string& publisher) override {
@@ -155,6 +157,7 @@ class FakeHost : public RunHost {
   }
   void ClearLog() override { events.push_back("clear log"); }
   void ResetProgress() override { events.push_back("progress to min"); }
+  void SaveRunLog(const std::string& folder) override { saves.push_back({folder, events.size()}); }
 
   std::vector<std::string> Only(const std::string& prefix) const {
     std::vector<std::string> picked;
@@ -734,6 +737,99 @@ TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
   EXPECT_EQ(ReadFileBytes(MediaWriter()), mended);
   Run();
   EXPECT_EQ(ReadFileBytes(MediaWriter()), mended);
+}
+
+TEST_F(MediaRunTest, DriversOfTheImagesArchitectureAreAnnounced) {
+  REQUIRE_STANDINS();
+  Prepared();
+  PutFile(WorkDir() + "\\Drivers\\x86\\storage\\vmd\\iaStorVD.INF");
+  PutFile(WorkDir() + "\\Drivers\\amd64\\readme.txt");
+  const std::string x86 =
+      "log: Adding the drivers in " + WorkDir() + "\\Drivers\\x86 to the image.";
+  Run();
+  ExpectRun({x86, "log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+
+  host.events.clear();
+  host.imageType = 0;
+  Run();
+  ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" amd64")});
+}
+
+TEST(HoldsDriverPackage, AnyInfFileBelowTheFolder) {
+  bwtest::ScratchDir dir("drivers");
+  const struct {
+    const char* file;  // the only file below the folder, or none
+    bool holds;
+  } cases[] = {
+      {nullptr, false},        {"a.inf", true},
+      {"net\\x\\B.INF", true}, {"c.Inf", true},
+      {"a.info", false},       {"a.inf.txt", false},
+      {"inf", false},          {"a.inf\\keep.txt", false},  // a folder so named
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string folder = dir / std::to_string(n++);
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    if (c.file) PutFile(folder + "\\" + c.file);
+    EXPECT_EQ(HoldsDriverPackage(folder), c.holds) << (c.file ? c.file : "(empty)");
+  }
+  EXPECT_FALSE(HoldsDriverPackage(dir / "missing"));
+  // Files that cmd's `for /r` does not list would not reach the script's decision either.
+  PutFile(dir / "hidden\\a.inf");
+  ASSERT_TRUE(SetFileAttributesA((dir / "hidden\\a.inf").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_FALSE(HoldsDriverPackage(dir / "hidden"));
+}
+
+TEST(WriteRunLog, CrLfLinesAndThePreviousRunKept) {
+  bwtest::ScratchDir dir("runlog");
+  const std::string log = dir / "Bootwright.log";
+  const std::string previous = dir / "Bootwright.previous.log";
+  const struct {
+    const char* text;
+    const char* file;
+    const char* previous;  // nullptr: none
+  } runs[] = {
+      {"first\r\nDONE!\r\n", "first\r\nDONE!\r\n", nullptr},
+      {"second\nlone LF\rlone CR", "second\r\nlone LF\r\nlone CR\r\n", "first\r\nDONE!\r\n"},
+      {"", "", "second\r\nlone LF\r\nlone CR\r\n"},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.file);
+    WriteRunLog(dir.Path(), run.text);
+    EXPECT_EQ(ReadFileBytes(log), run.file);
+    EXPECT_EQ(FileExists(previous), run.previous != nullptr);
+    if (run.previous) {
+      EXPECT_EQ(ReadFileBytes(previous), run.previous);
+    }
+  }
+  // A missing folder is not made; a log that cannot be written is passed over.
+  EXPECT_NO_THROW(WriteRunLog(dir / "missing", "text"));
+  EXPECT_FALSE(FolderExists(dir / "missing"));
+  UniqueFileHandle held(CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_NO_THROW(WriteRunLog(dir.Path(), "blocked"));
+}
+
+TEST_F(MediaRunTest, EveryEndingAsksForTheLogOnceTheWorkingFolderExists) {
+  // Before the working folder exists: nothing to save into.
+  host.usb = true;
+  host.driveLetter = 0;
+  Run();
+  EXPECT_TRUE(host.saves.empty());
+
+  REQUIRE_STANDINS();
+  Prepared();
+  host.usb = false;
+  for (long code : {0L, 1L, -1L}) {  // done, failed, cancelled
+    SCOPED_TRACE(code);
+    host.events.clear();
+    host.saves.clear();
+    host.exitCodes["build"] = {code};
+    Run();
+    EXPECT_EQ(host.saves,
+              (std::vector<std::pair<std::string, size_t>>{{WorkDir(), host.events.size()}}));
+  }
 }
 
 TEST(PatchMakeWinPEMedia, ReplacesOnlyTheFirstOccurrence) {

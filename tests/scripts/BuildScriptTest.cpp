@@ -6,6 +6,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/TestSupport.h"
@@ -94,10 +95,11 @@ class BuildScriptTest : public ::testing::Test {
     env_.Set("TMP", temp);
   }
 
-  bwtest::ProcessResult RunScript(const std::string& kind, const std::string& target) {
+  bwtest::ProcessResult RunScript(const std::string& kind, const std::string& target,
+                                  const std::string& architecture = "x86") {
     DeleteFileA(journal_.c_str());
-    return bwtest::RunProcess(Quote(dir_ + "\\bwrs.bat") + " " + kind + " " + Quote(target) +
-                              " x86");
+    return bwtest::RunProcess(Quote(dir_ + "\\bwrs.bat") + " " + kind + " " + Quote(target) + " " +
+                              architecture);
   }
 
   std::vector<std::string> Journal() { return Lines(bwtest::ReadFileBytes(journal_)); }
@@ -106,14 +108,17 @@ class BuildScriptTest : public ::testing::Test {
   std::string Mount() const { return Build() + "\\mount"; }
   std::string Wim() const { return Build() + "\\media\\sources\\boot.wim"; }
 
-  // Every tool call of a complete run, the media writer's last.
-  std::vector<std::string> CompleteRun(const std::string& mediaCall) const {
+  // Every tool call of a complete run, the media writer's last; with `drivers`, the call that
+  // adds them.
+  std::vector<std::string> CompleteRun(const std::string& mediaCall,
+                                       const std::string& architecture = "x86",
+                                       const std::string& drivers = {}) const {
     const std::string system32 = Mount() + "\\Windows\\System32\\";
-    return {
+    std::vector<std::string> calls = {
         "DandISetEnv",
         "dism /Unmount-Image /MountDir:" + Quote(Mount()) + " /discard",
         "dism /Cleanup-Mountpoints",
-        "copype x86 " + Quote(Build()),
+        "copype " + architecture + " " + Quote(Build()),
         "dism /Mount-Image /ImageFile:" + Quote(Wim()) + " /index:1 /MountDir:" + Quote(Mount()),
         "takeown /f " + Quote(system32 + "winpe.jpg"),
         "takeown /f " + Quote(system32 + "startnet.cmd"),
@@ -121,6 +126,11 @@ class BuildScriptTest : public ::testing::Test {
         "dism /Unmount-Image /MountDir:" + Quote(Mount()) + " /commit",
         mediaCall,
     };
+    if (!drivers.empty()) {
+      calls.insert(calls.end() - 2, "dism /image:" + Quote(Mount()) +
+                                        " /Add-Driver /Driver:" + Quote(drivers) + " /Recurse");
+    }
+    return calls;
   }
 
   standin::Archive Image() {
@@ -226,6 +236,42 @@ TEST_F(BuildScriptTest, ImageLeftMountedIsDiscardedByTheNextRun) {
   ExpectFilledImage();
 }
 
+TEST_F(BuildScriptTest, DriversOfTheImagesArchitectureGoInBeforeTheCommit) {
+  const std::string drivers = dir_ + "\\Drivers";
+  ASSERT_TRUE(standin::MakeFolders(drivers + "\\amd64\\net\\e1d"));
+  ASSERT_TRUE(standin::MakeFolders(drivers + "\\x86\\storage"));
+  bwtest::WriteFileBytes(drivers + "\\amd64\\net\\e1d\\e1d.inf", "amd64 network");
+  bwtest::WriteFileBytes(drivers + "\\x86\\storage\\iaStor.INF", "x86 storage");
+  const std::string media = "MakeWinPEMedia /ISO /F " + Quote(Build()) + " " + Quote(iso_);
+  for (const auto& [architecture, inf, other] :
+       {std::tuple<std::string, std::string, std::string>{"amd64", "e1d.inf", "iaStor.INF"},
+        {"x86", "iaStor.INF", "e1d.inf"}}) {
+    SCOPED_TRACE(architecture);
+    auto result = RunScript("ISO", iso_, architecture);
+    EXPECT_EQ(result.exitCode, 0u) << result.output;
+    EXPECT_EQ(LastLine(result.output), "DONE!") << result.output;
+    EXPECT_EQ(Journal(), CompleteRun(media, architecture, drivers + "\\" + architecture));
+    standin::Archive image = Image();
+    EXPECT_NE(image.Find("Windows\\INF\\" + inf), nullptr);
+    EXPECT_EQ(image.Find("Windows\\INF\\" + other), nullptr);
+  }
+}
+
+// No .inf for the image's architecture (only look-alikes, and the other architecture's): the
+// run is the one without drivers, call for call.
+TEST_F(BuildScriptTest, NoDriverPackageForTheArchitectureAddsNothing) {
+  const std::string drivers = dir_ + "\\Drivers";
+  ASSERT_TRUE(standin::MakeFolders(drivers + "\\x86\\docs"));
+  ASSERT_TRUE(standin::MakeFolders(drivers + "\\amd64"));
+  bwtest::WriteFileBytes(drivers + "\\x86\\docs\\readme.txt", "");
+  bwtest::WriteFileBytes(drivers + "\\x86\\docs\\setup.info", "");
+  bwtest::WriteFileBytes(drivers + "\\amd64\\e1d.inf", "");
+  auto result = RunScript("ISO", iso_);
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_EQ(LastLine(result.output), "DONE!") << result.output;
+  EXPECT_EQ(Journal(), CompleteRun("MakeWinPEMedia /ISO /F " + Quote(Build()) + " " + Quote(iso_)));
+}
+
 // Each guarded step, made to fail: the run ends there with "ERROR" and the step's own code.
 struct GuardedStep {
   const char* name;
@@ -246,6 +292,7 @@ const GuardedStep kGuardedSteps[] = {
     {"TimeoutCopies", nullptr, nullptr, 1, "takeown /f"},
     {"ChoiceCopies", nullptr, nullptr, 1, "takeown /f"},
     {"Locale", "BW_DISM_LOCALE_EXIT", "50", 50, "dism /image:"},
+    {"Drivers", "BW_DISM_DRIVER_EXIT", "0x800F0247", 0x800F0247, "dism /image:"},
     {"Commit", "BW_DISM_COMMIT_EXIT", "-1052638953", 0xC1420117, "dism /Unmount-Image"},
     {"MediaWriter", "BW_MAKEWINPEMEDIA_EXIT", "4", 1, "MakeWinPEMedia"},
 };
@@ -270,6 +317,10 @@ TEST_P(GuardedStepTest, FailureEndsTheRunWithErrorAndTheStepsCode) {
     ASSERT_TRUE(standin::MakeFolders(extra + "\\Windows\\System32\\" + tool));
     env_.Set("BW_COPYPE_IMAGE_EXTRA", extra);
   }
+  if (name == "Drivers") {
+    ASSERT_TRUE(standin::MakeFolders(dir_ + "\\Drivers\\x86"));
+    bwtest::WriteFileBytes(dir_ + "\\Drivers\\x86\\a.inf", "");
+  }
 
   auto result = RunScript("ISO", iso_);
   EXPECT_EQ(result.exitCode, step.exitCode) << result.output;
@@ -277,6 +328,7 @@ TEST_P(GuardedStepTest, FailureEndsTheRunWithErrorAndTheStepsCode) {
   std::vector<std::string> calls = Journal();
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back().rfind(step.lastCall, 0), 0u) << calls.back();
+  EXPECT_EQ(calls.back().find("/Add-Driver") != std::string::npos, name == "Drivers");
   EXPECT_FALSE(bwtest::FileExists(iso_));
   if (name == "WorkerCopy") {
     EXPECT_TRUE(bwtest::FileExists(Mount() + "\\Windows\\System32\\startnet.cmd"))
