@@ -11,6 +11,7 @@
 #include "support/Paths.h"
 #include "support/Registry.h"
 #include "support/Versions.h"
+#include "support/startup/Wow64.h"
 
 #ifndef BOOTWRIGHT_UPDATE_HOST
 #error "BOOTWRIGHT_UPDATE_HOST names the maker's update server; the build defines it"
@@ -313,7 +314,14 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
         KitPath(workDir, "Windows Preinstallation Environment", "MakeWinPEMedia.cmd"), system);
   }
   arguments += host.ImageTypeIndex() == 0 ? " amd64" : " x86";
-  host.RunCommand(QuotedString(JoinPath({workDir, "bwrs.bat"})) + arguments, 600, SW_HIDE);
+  std::string command = QuotedString(JoinPath({workDir, "bwrs.bat"})) + arguments;
+  if (system.IsWow64()) {
+    // The 32-bit interpreter would hand the kit's tools SysWOW64 for system32. With more than
+    // two quotes, cmd /c drops only the outer pair and keeps the inner ones.
+    command = QuotedString(JoinPath({system.WindowsDirectory(), "Sysnative", "cmd.exe"})) +
+              " /c \"" + command + "\"";
+  }
+  host.RunCommand(command, 600, SW_HIDE);
 }
 
 void BackToIdle(RunHost& host) {
@@ -337,6 +345,11 @@ std::string SystemProbe::WindowsDirectory() const {
   const UINT length = GetWindowsDirectoryA(buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return {};
   return std::string(buffer, length);
+}
+
+bool SystemProbe::IsWow64() const {
+  if (!pIsWow64Process) InitWow64();
+  return bw::IsWow64();
 }
 
 const SystemProbe& RealSystem() {

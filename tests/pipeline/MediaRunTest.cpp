@@ -82,8 +82,10 @@ class FakeSystem : public SystemProbe {
  public:
   WindowsVersion version{2, 6, 1};
   std::string windows = "C:\\windows";
+  bool wow64 = false;
   WindowsVersion Version() const override { return version; }
   std::string WindowsDirectory() const override { return windows; }
+  bool IsWow64() const override { return wow64; }
 };
 
 // The window as the run sees it. Every call that matters lands in one ordered transcript;
@@ -665,6 +667,18 @@ TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
   host.events.clear();
   Run();
   EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+}
+
+// With more than two quotes after /c, cmd drops only the first and the last.
+TEST_F(MediaRunTest, UnderWow64TheScriptRunsInTheNativeInterpreter) {
+  REQUIRE_STANDINS();
+  Prepared();
+  system.wow64 = true;
+  system.windows = "D:\\Win (x)\\";
+  Run();
+  EXPECT_EQ(host.events[host.events.size() - 5],
+            "run 600/0: \"D:\\Win (x)\\Sysnative\\cmd.exe\" /c \"" +
+                Build(" ISO \"C:\\TXBRecovery.iso\" x86").substr(11) + "\"");
 }
 
 TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
