@@ -221,8 +221,13 @@ void StageWorker(RunHost& host, const std::string& workDir, const DownloadSource
   CheckLastError(ForceDirectories(workerDir), workerDir);
   const std::string worker = JoinPath({workerDir, "TXBWorker.exe"});
 
-  const std::string installed =
-      ReadRegistryString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation");
+  // A 64-bit installation is invisible in this 32-bit program's own view.
+  std::string installed =
+      ReadRegistryString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", KEY_WOW64_64KEY);
+  if (installed.empty()) {
+    installed =
+        ReadRegistryString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", KEY_WOW64_32KEY);
+  }
   if (!installed.empty() &&
       !SameText(WithoutTrailingBackslash(installed), WithoutTrailingBackslash(workerDir))) {
     for (const char* name : {"TXBWorker.exe", "TXBWorker.ex_"}) {

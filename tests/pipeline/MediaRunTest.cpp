@@ -194,7 +194,12 @@ class MediaRunTest : public ::testing::Test {
   void TearDown() override { Clean(); }
   static void Clean() {
     bwtest::RemoveTree(Maker());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    DeleteUninstallKeys();
+  }
+  static void DeleteUninstallKeys() {
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, view, 0);
+    }
   }
 
   bool HaveStandins() {
@@ -204,10 +209,10 @@ class MediaRunTest : public ::testing::Test {
     }
     return true;
   }
-  void SetInstallLocation(const std::string& location) {
+  void SetInstallLocation(const std::string& location, REGSAM view = 0) {
     UniqueKey key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, key.put(), nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0,
+                              KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key.get(), "InstallLocation", 0, REG_SZ,
                              reinterpret_cast<const BYTE*>(location.c_str()),
@@ -433,6 +438,25 @@ TEST_F(MediaRunTest, InstalledProductIsCopied) {
   Run();
   EXPECT_EQ(host.Only("download"),
             std::vector<std::string>{"download 30: " + kProductUrl + " by Tessel Software"});
+}
+
+// Under wine64 both registry views are real; the 64-bit one is read first.
+TEST_F(MediaRunTest, InstalledProductIsFoundInEitherRegistryView) {
+  REQUIRE_STANDINS();
+  PutFile(DandISetEnv());
+  PutFile(Copype());
+  bwtest::ScratchDir in64("product64"), in32("product32");
+  CopyInto(Standin("TXBWorker-10.0.0.0.exe"), in64 / "TXBWorker.exe");
+  CopyInto(Standin("TXBWorker-6.10.2.0.exe"), in32 / "TXBWorker.exe");
+  for (int views : {1, 2, 3}) {  // 64-bit, 32-bit, both
+    DeleteUninstallKeys();
+    if (views & 1) SetInstallLocation(in64.Path(), KEY_WOW64_64KEY);
+    if (views & 2) SetInstallLocation(in32.Path(), KEY_WOW64_32KEY);
+    Run();
+    EXPECT_EQ(ReadFileBytes(Worker()), ReadFileBytes((views & 1 ? in64 : in32) / "TXBWorker.exe"))
+        << views;
+  }
+  EXPECT_TRUE(host.Only("download").empty());
 }
 
 TEST_F(MediaRunTest, EmptyInstallLocationInstallsTheProduct) {
