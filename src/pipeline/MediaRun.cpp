@@ -194,6 +194,21 @@ std::string ReplaceS(const std::string& format, const std::string& value) {
   return result;
 }
 
+// A kit installer that asks for a restart has installed all the same; the restart can wait.
+void RunKitInstaller(RunHost& host, const std::string& command, int weight, WORD showWindow) {
+  try {
+    host.RunCommand(command, weight, showWindow);
+  } catch (const EOSError& e) {
+    if (e.ErrorCode != ERROR_SUCCESS_REBOOT_REQUIRED &&
+        e.ErrorCode != ERROR_SUCCESS_REBOOT_INITIATED) {
+      throw;
+    }
+    host.AddLog(
+        "Installation finished; Windows asks for a restart, which can wait until the medium is "
+        "made.");
+  }
+}
+
 void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& part,
                     const DownloadSources& sources) {
   if (FileExists(KitPath(workDir, part.marker[0], part.marker[1]))) return;
@@ -205,14 +220,14 @@ void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& pa
                               ReplaceS(part.features, JoinPath({workDir, "ADK"}));
   bool interactive = false;
   try {
-    host.RunCommand(command + " /q", part.weight, SW_HIDE);
+    RunKitInstaller(host, command + " /q", part.weight, SW_HIDE);
   } catch (const EOSError& e) {
     if (e.ErrorCode != kInstallRefusedSilently) throw;
     interactive = true;
   }
   if (interactive) {
     host.AddLog(part.manual);
-    host.RunCommand(command, part.weight, SW_SHOW);
+    RunKitInstaller(host, command, part.weight, SW_SHOW);
   }
 }
 

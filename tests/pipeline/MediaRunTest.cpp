@@ -570,6 +570,26 @@ TEST_F(MediaRunTest, OnlyASilent2008IsRetried) {
   }
 }
 
+// The kit's "installed, restart pending" codes; the product installer has no such codes.
+TEST_F(MediaRunTest, KitInstallerAskingForARestartHasSucceeded) {
+  REQUIRE_STANDINS();
+  CopyInto(Standin("TXBWorker.exe"), Worker());
+  PutFile(DandISetEnv());
+  for (const std::deque<long>& codes : {std::deque<long>{3010}, std::deque<long>{2008, 1641}}) {
+    host.events.clear();
+    host.exitCodes["winpe"] = codes;
+    Run();
+    EXPECT_EQ(host.events[host.events.size() - 7],
+              "log: Installation finished; Windows asks for a restart, which can wait until the "
+              "medium is made.");
+    EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+  }
+  DeleteFileA(Worker().c_str());
+  host.exitCodes["worker"] = {3010};
+  Run();
+  ExpectFailure(ErrorLine(3010));
+}
+
 TEST_F(MediaRunTest, OtherFailuresEndTheRunIdle) {
   REQUIRE_STANDINS();
   Prepared();
