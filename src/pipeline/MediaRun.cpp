@@ -102,6 +102,33 @@ bool UnsafeForScript(const std::string& path) {
   return false;
 }
 
+// "X:\..." or "\\server\share\...": a path that names its place without a current folder.
+bool IsAbsolutePath(const std::string& path) {
+  const auto slash = [](char c) { return c == '\\' || c == '/'; };
+  const char drive = static_cast<char>(path.empty() ? 0 : path[0] | 0x20);
+  if (path.size() >= 3 && drive >= 'a' && drive <= 'z' && path[1] == ':' && slash(path[2])) {
+    return true;
+  }
+  if (path.size() < 5 || !slash(path[0]) || !slash(path[1])) return false;
+  const size_t share = path.find_first_of("\\/", 2);
+  return share != std::string::npos && share > 2 && share + 1 < path.size() &&
+         !slash(path[share + 1]);
+}
+
+// The folder part with its closing backslash, which a drive's or share's root needs. A trail
+// byte of a double-byte character may equal a backslash and is skipped.
+std::string FolderOf(const std::string& path) {
+  size_t end = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsDBCSLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+      ++i;
+    } else if (path[i] == '\\' || path[i] == '/') {
+      end = i + 1;
+    }
+  }
+  return path.substr(0, end);
+}
+
 std::string ReadWholeFile(const std::string& path) {
   UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -292,6 +319,12 @@ Target CheckTarget(RunHost& host, const SystemProbe& system) {
   if (target.iso) {
     target.isoFile = host.IsoFileText();
     CheckCode(!UnsafeForScript(target.isoFile), ERROR_INVALID_NAME, target.isoFile);
+    if (!target.isoFile.empty()) {
+      // The script would resolve a relative path inside the kit's folder; and the elevated
+      // program may not see a folder that the user sees (a drive mapped only for the user).
+      CheckCode(IsAbsolutePath(target.isoFile), ERROR_BAD_PATHNAME, target.isoFile);
+      CheckCode(FolderExists(FolderOf(target.isoFile)), ERROR_PATH_NOT_FOUND, target.isoFile);
+    }
     return target;
   }
   target.drive = DriveLetter(host);

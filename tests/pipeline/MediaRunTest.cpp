@@ -336,7 +336,9 @@ TEST_F(MediaRunTest, RunWithEverythingInPlaceOnlyBuilds) {
 TEST_F(MediaRunTest, IsoPathsThatTheScriptCanTake) {
   REQUIRE_STANDINS();
   Prepared();
-  for (const std::string& iso : {std::string(), std::string("D:\\My Media (new)\\a&b;c,d=e.iso")}) {
+  bwtest::ScratchDir media("My Media (new)");
+  for (const std::string& iso :
+       {std::string(), media / "a&b;c,d=e.iso", std::string("c:/TXBRecovery.iso")}) {
     host.events.clear();
     host.isoText = iso;
     Run();
@@ -671,6 +673,20 @@ TEST_F(MediaRunTest, UnsafeIsoPathIsRefusedBeforeAnythingHappens) {
   host.events.clear();
   Run();
   EXPECT_EQ(host.events[host.events.size() - 5], Build(" USB \"E:\" x86"));
+}
+
+// Relative paths would be resolved in the kit's folder; a folder that the elevated program
+// cannot see would fail only in the media writer.
+TEST_F(MediaRunTest, IsoTargetOutOfReachIsRefusedBeforeAnythingHappens) {
+  bwtest::ScratchDir out("out");
+  for (const std::string& iso : std::vector<std::string>{
+           "a.iso", "out\\a.iso", "C:a.iso", "\\a.iso", "\\\\server\\", out / "missing\\a.iso"}) {
+    host.events.clear();
+    host.isoText = iso;
+    Run();
+    ExpectRun({"log: " + ErrorLine(iso.rfind(out.Path(), 0) == 0 ? 3 : 161, iso)});
+  }
+  EXPECT_FALSE(FolderExists(Maker()));
 }
 
 TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
