@@ -37,12 +37,24 @@ if %errorlevel% NEQ 0 goto ERROR
 copy "%~dp0TXB\TXBWorker.exe" "%temp%\txbboot\mount\Windows\System32\"
 if %errorlevel% NEQ 0 goto ERROR
 
+if /i "%~3" == "amd64" goto TOOLS64
 copy "%SystemRoot%\SysWow64\timeout.exe" "%temp%\txbboot\mount\Windows\System32\" || copy "%SystemRoot%\system32\timeout.exe" "%temp%\txbboot\mount\Windows\System32\"
 if %errorlevel% NEQ 0 goto ERROR
 
 copy "%SystemRoot%\SysWow64\choice.exe" "%temp%\txbboot\mount\Windows\System32\" || copy "%SystemRoot%\system32\choice.exe" "%temp%\txbboot\mount\Windows\System32\"
 if %errorlevel% NEQ 0 goto ERROR
 
+goto LOCALE
+
+rem A 64-bit image needs 64-bit tools: Sysnative is the 64-bit system32 as a 32-bit cmd sees it
+:TOOLS64
+copy "%SystemRoot%\Sysnative\timeout.exe" "%temp%\txbboot\mount\Windows\System32\" || copy "%SystemRoot%\system32\timeout.exe" "%temp%\txbboot\mount\Windows\System32\"
+if %errorlevel% NEQ 0 goto ERROR
+
+copy "%SystemRoot%\Sysnative\choice.exe" "%temp%\txbboot\mount\Windows\System32\" || copy "%SystemRoot%\system32\choice.exe" "%temp%\txbboot\mount\Windows\System32\"
+if %errorlevel% NEQ 0 goto ERROR
+
+:LOCALE
 rem 5) Set system locale
 dism /image:"%temp%\txbboot\mount" /Set-SysLocale:pl-PL
 if %errorlevel% NEQ 0 goto ERROR

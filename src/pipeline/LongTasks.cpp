@@ -205,6 +205,21 @@ class ChildOutput {
 
 namespace {
 
+// The download service is a COM service: the thread is in the multithreaded apartment for as
+// long as this lives.
+class ComApartment {
+ public:
+  ComApartment() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+  ~ComApartment() {
+    if (SUCCEEDED(result_)) CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  HRESULT result_;
+};
+
 DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   std::shared_ptr<DownloadJob> job;
   {
@@ -212,6 +227,7 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
         static_cast<std::shared_ptr<DownloadJob>*>(parameter));
     job = std::move(*handedOver);
   }
+  const ComApartment apartment;
   try {
     job->error.clear();
     job->file = DownloadToCache(job->url, job->publisher);

@@ -13,6 +13,7 @@
 #include "support/Paths.h"
 #include "support/Registry.h"
 #include "support/Versions.h"
+#include "support/startup/Wow64.h"
 
 #ifndef BOOTWRIGHT_UPDATE_HOST
 #error "BOOTWRIGHT_UPDATE_HOST names the maker's update server; the build defines it"
@@ -107,6 +108,33 @@ bool UnsafeForScript(const std::string& path) {
     if (c < 0x20 || std::strchr("\"<>|*?%^", c) != nullptr) return true;
   }
   return false;
+}
+
+// "X:\..." or "\\server\share\...": a path that names its place without a current folder.
+bool IsAbsolutePath(const std::string& path) {
+  const auto slash = [](char c) { return c == '\\' || c == '/'; };
+  const char drive = static_cast<char>(path.empty() ? 0 : path[0] | 0x20);
+  if (path.size() >= 3 && drive >= 'a' && drive <= 'z' && path[1] == ':' && slash(path[2])) {
+    return true;
+  }
+  if (path.size() < 5 || !slash(path[0]) || !slash(path[1])) return false;
+  const size_t share = path.find_first_of("\\/", 2);
+  return share != std::string::npos && share > 2 && share + 1 < path.size() &&
+         !slash(path[share + 1]);
+}
+
+// The folder part with its closing backslash, which a drive's or share's root needs. A trail
+// byte of a double-byte character may equal a backslash and is skipped.
+std::string FolderOf(const std::string& path) {
+  size_t end = 0;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsDBCSLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+      ++i;
+    } else if (path[i] == '\\' || path[i] == '/') {
+      end = i + 1;
+    }
+  }
+  return path.substr(0, end);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -205,6 +233,21 @@ std::string ReplaceS(const std::string& format, const std::string& value) {
   return result;
 }
 
+// A kit installer that asks for a restart has installed all the same; the restart can wait.
+void RunKitInstaller(RunHost& host, const std::string& command, int weight, WORD showWindow) {
+  try {
+    host.RunCommand(command, weight, showWindow);
+  } catch (const EOSError& e) {
+    if (e.ErrorCode != ERROR_SUCCESS_REBOOT_REQUIRED &&
+        e.ErrorCode != ERROR_SUCCESS_REBOOT_INITIATED) {
+      throw;
+    }
+    host.AddLog(
+        "Installation finished; Windows asks for a restart, which can wait until the medium is "
+        "made.");
+  }
+}
+
 void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& part,
                     const DownloadSources& sources) {
   if (FileExists(KitPath(workDir, part.marker[0], part.marker[1]))) return;
@@ -216,14 +259,14 @@ void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& pa
                               ReplaceS(part.features, JoinPath({workDir, "ADK"}));
   bool interactive = false;
   try {
-    host.RunCommand(command + " /q", part.weight, SW_HIDE);
+    RunKitInstaller(host, command + " /q", part.weight, SW_HIDE);
   } catch (const EOSError& e) {
     if (e.ErrorCode != kInstallRefusedSilently) throw;
     interactive = true;
   }
   if (interactive) {
     host.AddLog(part.manual);
-    host.RunCommand(command, part.weight, SW_SHOW);
+    RunKitInstaller(host, command, part.weight, SW_SHOW);
   }
 }
 
@@ -232,8 +275,13 @@ void StageWorker(RunHost& host, const std::string& workDir, const DownloadSource
   CheckLastError(ForceDirectories(workerDir), workerDir);
   const std::string worker = JoinPath({workerDir, "TXBWorker.exe"});
 
-  const std::string installed =
-      ReadRegistryString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation");
+  // A 64-bit installation is invisible in this 32-bit program's own view.
+  std::string installed =
+      ReadRegistryString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", KEY_WOW64_64KEY);
+  if (installed.empty()) {
+    installed =
+        ReadRegistryString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", KEY_WOW64_32KEY);
+  }
   if (!installed.empty() &&
       !SameText(WithoutTrailingBackslash(installed), WithoutTrailingBackslash(workerDir))) {
     for (const char* name : {"TXBWorker.exe", "TXBWorker.ex_"}) {
@@ -283,6 +331,12 @@ Target CheckTarget(RunHost& host, const SystemProbe& system) {
   if (target.iso) {
     target.isoFile = host.IsoFileText();
     CheckCode(!UnsafeForScript(target.isoFile), ERROR_INVALID_NAME, target.isoFile);
+    if (!target.isoFile.empty()) {
+      // The script would resolve a relative path inside the kit's folder; and the elevated
+      // program may not see a folder that the user sees (a drive mapped only for the user).
+      CheckCode(IsAbsolutePath(target.isoFile), ERROR_BAD_PATHNAME, target.isoFile);
+      CheckCode(FolderExists(FolderOf(target.isoFile)), ERROR_PATH_NOT_FOUND, target.isoFile);
+    }
     return target;
   }
   target.drive = DriveLetter(host);
@@ -331,7 +385,14 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
         KitPath(workDir, "Windows Preinstallation Environment", "MakeWinPEMedia.cmd"), system);
   }
   arguments += amd64 ? " amd64" : " x86";
-  host.RunCommand(QuotedString(JoinPath({workDir, "bwrs.bat"})) + arguments, 600, SW_HIDE);
+  std::string command = QuotedString(JoinPath({workDir, "bwrs.bat"})) + arguments;
+  if (system.IsWow64()) {
+    // The 32-bit interpreter would hand the kit's tools SysWOW64 for system32. With more than
+    // two quotes, cmd /c drops only the outer pair and keeps the inner ones.
+    command = QuotedString(JoinPath({system.WindowsDirectory(), "Sysnative", "cmd.exe"})) +
+              " /c \"" + command + "\"";
+  }
+  host.RunCommand(command, 600, SW_HIDE);
 }
 
 void BackToIdle(RunHost& host) {
@@ -363,6 +424,11 @@ std::string SystemProbe::WindowsDirectory() const {
   const UINT length = GetWindowsDirectoryA(buffer, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return {};
   return std::string(buffer, length);
+}
+
+bool SystemProbe::IsWow64() const {
+  if (!pIsWow64Process) InitWow64();
+  return bw::IsWow64();
 }
 
 const SystemProbe& RealSystem() {

@@ -69,6 +69,7 @@ class SystemProbe {
   virtual UniqueMutexHold TakeRunLock() const;
   virtual WindowsVersion Version() const;        // GetVersionExA
   virtual std::string WindowsDirectory() const;  // GetWindowsDirectoryA
+  virtual bool IsWow64() const;                  // a 32-bit process on 64-bit Windows
 };
 
 // The running machine itself.

@@ -6,10 +6,13 @@
 
 namespace bw {
 
-std::string ReadRegistryString(HKEY root, const std::string& subKey, const std::string& name) {
+std::string ReadRegistryString(HKEY root, const std::string& subKey, const std::string& name,
+                               REGSAM view) {
   constexpr DWORD kBufferSize = 32768;
   UniqueKey key;
-  if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return {};
+  if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) {
+    return {};
+  }
   std::vector<char> buffer(kBufferSize, 0);
   DWORD size = kBufferSize;
   if (RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr,

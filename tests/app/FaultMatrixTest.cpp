@@ -463,7 +463,8 @@ TEST_P(FailingBuildStep, EndsTheRunWithTheScriptsCode) {
   ExpectParts(true, true, true);
 }
 
-// The steps that the script runs through `call` end with 1 under Wine (see the script tests).
+// The steps that the script runs through `call` end with 1 under Wine (see the script tests);
+// Windows passes on the called script's own code.
 const BuildStep kBuildSteps[] = {
     {"DandISetEnv", "BW_DANDISETENV_EXIT", "5", 1},
     {"copype", "BW_COPYPE_EXIT", "7", 1},

@@ -68,6 +68,7 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
   EXPECT_TRUE(Idle(app, why)) << why;
 
   // The downloaded installers run from the internet cache; their names come from the log.
+  // INetCache is Wine's name (and Windows 8's); Windows 7 says Temporary Internet Files.
   const std::vector<std::string> lines = Lines(app.Log());
   size_t at = 0;
   const std::string product = ExecutedFile(lines, at);

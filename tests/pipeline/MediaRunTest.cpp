@@ -92,8 +92,10 @@ class FakeSystem : public SystemProbe {
     if (heldElsewhere) return {};
     return UniqueMutexHold(CreateMutexA(nullptr, TRUE, nullptr));
   }
+  bool wow64 = false;
   WindowsVersion Version() const override { return version; }
   std::string WindowsDirectory() const override { return windows; }
+  bool IsWow64() const override { return wow64; }
 };
 
 // The window as the run sees it. Every call that matters lands in one ordered transcript;
@@ -205,7 +207,12 @@ class MediaRunTest : public ::testing::Test {
   void TearDown() override { Clean(); }
   static void Clean() {
     bwtest::RemoveTree(Maker());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    DeleteUninstallKeys();
+  }
+  static void DeleteUninstallKeys() {
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, view, 0);
+    }
   }
 
   bool HaveStandins() {
@@ -215,10 +222,10 @@ class MediaRunTest : public ::testing::Test {
     }
     return true;
   }
-  void SetInstallLocation(const std::string& location) {
+  void SetInstallLocation(const std::string& location, REGSAM view = 0) {
     UniqueKey key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, key.put(), nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0,
+                              KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExA(key.get(), "InstallLocation", 0, REG_SZ,
                              reinterpret_cast<const BYTE*>(location.c_str()),
@@ -376,7 +383,9 @@ TEST_F(MediaRunTest, RunWithEverythingInPlaceOnlyBuilds) {
 TEST_F(MediaRunTest, IsoPathsThatTheScriptCanTake) {
   REQUIRE_STANDINS();
   Prepared();
-  for (const std::string& iso : {std::string(), std::string("D:\\My Media (new)\\a&b;c,d=e.iso")}) {
+  bwtest::ScratchDir media("My Media (new)");
+  for (const std::string& iso :
+       {std::string(), media / "a&b;c,d=e.iso", std::string("c:/TXBRecovery.iso")}) {
     host.events.clear();
     host.isoText = iso;
     Run();
@@ -478,6 +487,25 @@ TEST_F(MediaRunTest, InstalledProductIsCopied) {
   Run();
   EXPECT_EQ(host.Only("download"),
             std::vector<std::string>{"download 30: " + kProductUrl + " by Tessel Software"});
+}
+
+// Under wine64 both registry views are real; the 64-bit one is read first.
+TEST_F(MediaRunTest, InstalledProductIsFoundInEitherRegistryView) {
+  REQUIRE_STANDINS();
+  PutFile(DandISetEnv());
+  PutFile(Copype());
+  bwtest::ScratchDir in64("product64"), in32("product32");
+  CopyInto(Standin("TXBWorker-10.0.0.0.exe"), in64 / "TXBWorker.exe");
+  CopyInto(Standin("TXBWorker-6.10.2.0.exe"), in32 / "TXBWorker.exe");
+  for (int views : {1, 2, 3}) {  // 64-bit, 32-bit, both
+    DeleteUninstallKeys();
+    if (views & 1) SetInstallLocation(in64.Path(), KEY_WOW64_64KEY);
+    if (views & 2) SetInstallLocation(in32.Path(), KEY_WOW64_32KEY);
+    Run();
+    EXPECT_EQ(ReadFileBytes(Worker()), ReadFileBytes((views & 1 ? in64 : in32) / "TXBWorker.exe"))
+        << views;
+  }
+  EXPECT_TRUE(host.Only("download").empty());
 }
 
 TEST_F(MediaRunTest, EmptyInstallLocationInstallsTheProduct) {
@@ -591,6 +619,26 @@ TEST_F(MediaRunTest, OnlyASilent2008IsRetried) {
   }
 }
 
+// The kit's "installed, restart pending" codes; the product installer has no such codes.
+TEST_F(MediaRunTest, KitInstallerAskingForARestartHasSucceeded) {
+  REQUIRE_STANDINS();
+  CopyInto(Standin("TXBWorker.exe"), Worker());
+  PutFile(DandISetEnv());
+  for (const std::deque<long>& codes : {std::deque<long>{3010}, std::deque<long>{2008, 1641}}) {
+    host.events.clear();
+    host.exitCodes["winpe"] = codes;
+    Run();
+    EXPECT_EQ(host.events[host.events.size() - 7],
+              "log: Installation finished; Windows asks for a restart, which can wait until the "
+              "medium is made.");
+    EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+  }
+  DeleteFileA(Worker().c_str());
+  host.exitCodes["worker"] = {3010};
+  Run();
+  ExpectFailure(ErrorLine(3010));
+}
+
 TEST_F(MediaRunTest, OtherFailuresEndTheRunIdle) {
   REQUIRE_STANDINS();
   Prepared();
@@ -674,6 +722,20 @@ TEST_F(MediaRunTest, UnsafeIsoPathIsRefusedBeforeAnythingHappens) {
   EXPECT_EQ(host.events[host.events.size() - 5], Build(" USB \"E:\" x86"));
 }
 
+// Relative paths would be resolved in the kit's folder; a folder that the elevated program
+// cannot see would fail only in the media writer.
+TEST_F(MediaRunTest, IsoTargetOutOfReachIsRefusedBeforeAnythingHappens) {
+  bwtest::ScratchDir out("out");
+  for (const std::string& iso : std::vector<std::string>{
+           "a.iso", "out\\a.iso", "C:a.iso", "\\a.iso", "\\\\server\\", out / "missing\\a.iso"}) {
+    host.events.clear();
+    host.isoText = iso;
+    Run();
+    ExpectRun({"log: " + ErrorLine(iso.rfind(out.Path(), 0) == 0 ? 3 : 161, iso)});
+  }
+  EXPECT_FALSE(FolderExists(Maker()));
+}
+
 TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
   system.windows = "D:\\Windows";
   host.usb = true;
@@ -712,6 +774,18 @@ TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
   host.events.clear();
   Run();
   EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+}
+
+// With more than two quotes after /c, cmd drops only the first and the last.
+TEST_F(MediaRunTest, UnderWow64TheScriptRunsInTheNativeInterpreter) {
+  REQUIRE_STANDINS();
+  Prepared();
+  system.wow64 = true;
+  system.windows = "D:\\Win (x)\\";
+  Run();
+  EXPECT_EQ(host.events[host.events.size() - 5],
+            "run 600/0: \"D:\\Win (x)\\Sysnative\\cmd.exe\" /c \"" +
+                Build(" ISO \"C:\\TXBRecovery.iso\" x86").substr(11) + "\"");
 }
 
 TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {

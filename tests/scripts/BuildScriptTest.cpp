@@ -20,7 +20,8 @@ const char kPicture[] = "carried picture";
 const char kStartup[] = "@echo off\r\nrem carried start-up script\r\n";
 const char kWorker[] = "MZ carried worker";
 
-// The script takes timeout.exe and choice.exe from %SystemRoot%\SysWow64, else system32.
+// For an x86 image the script takes timeout.exe and choice.exe from %SystemRoot%\SysWow64,
+// else system32.
 // Wine resets SystemRoot in every new process, so the host copies must lie in the prefix's
 // own system32; the console stand-ins go there (once, atomically: tests run in parallel).
 // SysWow64 stays empty, as on a 32-bit Windows, so every run takes the second copy.
@@ -271,6 +272,57 @@ TEST_F(BuildScriptTest, NoDriverPackageForTheArchitectureAddsNothing) {
   EXPECT_EQ(LastLine(result.output), "DONE!") << result.output;
   EXPECT_EQ(Journal(), CompleteRun("MakeWinPEMedia /ISO /F " + Quote(Build()) + " " + Quote(iso_)));
 }
+
+// Which folder's console tools reach the image, per architecture. Wine sets SystemRoot anew
+// in every process, so this copy of the script reads a stand-in Windows folder instead. Each
+// case fills one folder only: Wine's cmd runs the right side of `a || b` even after `a`
+// succeeded (Windows does not), and that side then fails here, leaving what `a` copied but
+// ending the run before the choice copies. A failing locale step stops every other run with
+// the image mounted, to be looked into.
+struct ToolSource {
+  const char *arch, *filled, *expected;  // expected: nullptr when no tool reaches the image
+};
+
+void PrintTo(const ToolSource& c, std::ostream* out) { *out << c.arch << " " << c.filled; }
+
+class ToolSourceTest : public BuildScriptTest, public ::testing::WithParamInterface<ToolSource> {};
+
+TEST_P(ToolSourceTest, ImageGetsTheToolsOfItsArchitecture) {
+  const ToolSource& c = GetParam();
+  const std::string windows = scratch_ / "Windows";
+  std::string script = bwtest::ReadFileBytes(dir_ + "\\bwrs.bat");
+  for (size_t at; (at = script.find("%SystemRoot%")) != std::string::npos;) {
+    script.replace(at, 12, "%BW_WINDOWS%");
+  }
+  bwtest::WriteFileBytes(dir_ + "\\bwrs.bat", script);
+  env_.Set("BW_WINDOWS", windows);
+  env_.Set("BW_DISM_LOCALE_EXIT", "50");
+  ASSERT_TRUE(standin::MakeFolders(windows + "\\" + c.filled));
+  for (const std::string tool : {"timeout.exe", "choice.exe"}) {
+    bwtest::WriteFileBytes(windows + "\\" + c.filled + "\\" + tool, tool + " from " + c.filled);
+  }
+
+  auto result = RunScript("ISO", iso_, c.arch);
+  EXPECT_EQ(LastLine(result.output), "ERROR") << result.output;
+  const bool endsEarly = c.expected && std::string(c.expected) != "system32";  // under Wine
+  for (const std::string tool : {"timeout.exe", "choice.exe"}) {
+    if (endsEarly && tool == "choice.exe") break;
+    const std::string copied = Mount() + "\\Windows\\System32\\" + tool;
+    EXPECT_EQ(bwtest::FileExists(copied) ? bwtest::ReadFileBytes(copied) : "none",
+              c.expected ? tool + " from " + c.expected : "none");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, ToolSourceTest,
+                         ::testing::Values(ToolSource{"x86", "SysWow64", "SysWow64"},
+                                           ToolSource{"x86", "system32", "system32"},
+                                           ToolSource{"x86", "Sysnative", nullptr},
+                                           ToolSource{"amd64", "Sysnative", "Sysnative"},
+                                           ToolSource{"amd64", "system32", "system32"},
+                                           ToolSource{"amd64", "SysWow64", nullptr}),
+                         [](const auto& info) {
+                           return std::string(info.param.arch) + "_" + info.param.filled;
+                         });
 
 // Each guarded step, made to fail: the run ends there with "ERROR" and the step's own code.
 struct GuardedStep {
