@@ -51,6 +51,13 @@ std::string ErrorCodeMessage(DWORD code) {
   return text;
 }
 
+std::string SystemErrorMessage(DWORD code) {
+  if (code == 0) return "A call to an OS function failed";
+  char head[64];
+  std::snprintf(head, sizeof head, "System Error.  Code: %d.", static_cast<int>(code));
+  return std::string(head) + "\r\n" + SystemErrorText(code);
+}
+
 std::string ComposeErrorMessage(DWORD code, const std::vector<Detail>& details) {
   std::string message = ErrorCodeMessage(code);
   for (const Detail& detail : details) {

@@ -62,6 +62,9 @@ std::vector<std::string>& CustomErrorMessages();
 // empty when the system has none.
 std::string SystemErrorText(DWORD code);
 std::string ErrorCodeMessage(DWORD code);
+// "System Error.  Code: <code>.", a line break and the system's text; for 0 the text of a
+// failed call that left no code.
+std::string SystemErrorMessage(DWORD code);
 std::string ComposeErrorMessage(DWORD code, const std::vector<Detail>& details);
 
 [[noreturn]] void RaiseOSError(DWORD code, const std::string& details = {});
@@ -79,6 +82,12 @@ template <typename T>
 T CheckCode(T value, DWORD code, const std::string& details = {}) {
   if (!value) RaiseOSError(code, details);
   return value;
+}
+
+// For calls that return their error code instead of leaving it as the last error (Reg*,
+// WNet*, SetNamedSecurityInfoA).
+inline void CheckWin32Error(LONG code, const std::string& details = {}) {
+  if (code != ERROR_SUCCESS) RaiseOSError(static_cast<DWORD>(code), details);
 }
 
 }  // namespace bw
