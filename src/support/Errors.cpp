@@ -1,17 +1,10 @@
 #include "support/Errors.h"
 
-#include <cstdio>
-
 namespace bw {
 
 std::string Detail::Text() const {
   if (const auto* s = std::get_if<std::string>(&value_)) return *s;
   if (const auto* n = std::get_if<long long>(&value_)) return std::to_string(*n);
-  if (const auto* d = std::get_if<double>(&value_)) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", *d);
-    return buf;
-  }
   return {};
 }
 
@@ -34,6 +27,14 @@ std::string SystemErrorText(DWORD code) {
   return text;
 }
 
+std::string HexText(DWORD value) {
+  std::string text(8, '0');
+  for (auto digit = text.rbegin(); digit != text.rend(); ++digit, value >>= 4) {
+    *digit = "0123456789ABCDEF"[value & 0xF];
+  }
+  return text;
+}
+
 std::string ErrorCodeMessage(DWORD code) {
   std::string text;
   if (code < kCustomErrorBase) {
@@ -43,12 +44,14 @@ std::string ErrorCodeMessage(DWORD code) {
     const auto& table = CustomErrorMessages();
     if (index >= 0 && static_cast<std::size_t>(index) < table.size()) text = table[index];
   }
-  if (text.empty()) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "#EC#%08lX", static_cast<unsigned long>(code));
-    text = buf;
-  }
+  if (text.empty()) text = "#EC#" + HexText(code);
   return text;
+}
+
+std::string SystemErrorMessage(DWORD code) {
+  if (code == 0) return "A call to an OS function failed";
+  return "System Error.  Code: " + std::to_string(static_cast<int>(code)) + ".\r\n" +
+         SystemErrorText(code);
 }
 
 std::string ComposeErrorMessage(DWORD code, const std::vector<Detail>& details) {

@@ -33,7 +33,7 @@ class EOSError : public Exception {
   DWORD ErrorCode;
 };
 
-// A detail appended to an error message: a text, a number, or nothing (unassigned).
+// A detail appended to an error message: a text, a whole number, or nothing (unassigned).
 class Detail {
  public:
   Detail() = default;
@@ -45,11 +45,10 @@ class Detail {
   Detail(long number) : value_(static_cast<long long>(number)) {}
   Detail(unsigned number) : value_(static_cast<long long>(number)) {}
   Detail(unsigned long number) : value_(static_cast<long long>(number)) {}
-  Detail(double number) : value_(number) {}
   std::string Text() const;
 
  private:
-  std::variant<std::monostate, std::string, long long, double> value_;
+  std::variant<std::monostate, std::string, long long> value_;
 };
 
 // Codes from here up are the library's own; their texts come from CustomErrorMessages.
@@ -62,6 +61,11 @@ std::vector<std::string>& CustomErrorMessages();
 // empty when the system has none.
 std::string SystemErrorText(DWORD code);
 std::string ErrorCodeMessage(DWORD code);
+// Eight upper-case hexadecimal digits.
+std::string HexText(DWORD value);
+// "System Error.  Code: <code>.", a line break and the system's text; for 0 the text of a
+// failed call that left no code.
+std::string SystemErrorMessage(DWORD code);
 std::string ComposeErrorMessage(DWORD code, const std::vector<Detail>& details);
 
 [[noreturn]] void RaiseOSError(DWORD code, const std::string& details = {});
@@ -79,6 +83,12 @@ template <typename T>
 T CheckCode(T value, DWORD code, const std::string& details = {}) {
   if (!value) RaiseOSError(code, details);
   return value;
+}
+
+// For calls that return their error code instead of leaving it as the last error (Reg*,
+// WNet*, SetNamedSecurityInfoA).
+inline void CheckWin32Error(LONG code, const std::string& details = {}) {
+  if (code != ERROR_SUCCESS) RaiseOSError(static_cast<DWORD>(code), details);
 }
 
 }  // namespace bw

@@ -1,16 +1,12 @@
 #include "support/Versions.h"
 
-#include <cstdio>
 #include <vector>
 
 namespace bw {
 
 std::string FormatVersion(DWORD ms, DWORD ls) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", static_cast<unsigned>(HIWORD(ms)),
-                static_cast<unsigned>(LOWORD(ms)), static_cast<unsigned>(HIWORD(ls)),
-                static_cast<unsigned>(LOWORD(ls)));
-  return buf;
+  return std::to_string(HIWORD(ms)) + "." + std::to_string(LOWORD(ms)) + "." +
+         std::to_string(HIWORD(ls)) + "." + std::to_string(LOWORD(ls));
 }
 
 std::string GetFileVersionString(const std::string& path) {

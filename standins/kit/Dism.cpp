@@ -109,33 +109,35 @@ std::string Parse(const std::vector<std::string>& words, Options& o) {
 int MountImage(const Options& o) {
   int steered = standin::EnvInt("BW_DISM_MOUNT_EXIT", 0);
   if (steered) return Fail(steered, "mount failed (BW_DISM_MOUNT_EXIT)");
-  if (o.index != "1") return Fail(87, "the image has no index " + o.index);
+  if (o.index != "1") return Fail(ERROR_INVALID_PARAMETER, "the image has no index " + o.index);
   std::string image = standin::FullPath(o.imageFile);
   std::string folder = standin::FullPath(o.mountDir);
   std::string bytes;
-  if (!standin::ReadWholeFile(image, bytes)) return Fail(2, "cannot read " + image);
+  if (!standin::ReadWholeFile(image, bytes))
+    return Fail(ERROR_FILE_NOT_FOUND, "cannot read " + image);
   standin::Archive archive;
-  if (!standin::ParseArchive(bytes, archive)) return Fail(13, image + " is not an image");
-  if (!standin::FolderExists(folder)) return Fail(3, "no folder " + folder);
+  if (!standin::ParseArchive(bytes, archive))
+    return Fail(ERROR_INVALID_DATA, image + " is not an image");
+  if (!standin::FolderExists(folder)) return Fail(ERROR_PATH_NOT_FOUND, "no folder " + folder);
   standin::Mount existing;
   if (standin::FindMount(folder, existing))
-    return Fail(183, "an image is already mounted at " + folder);
+    return Fail(ERROR_ALREADY_EXISTS, "an image is already mounted at " + folder);
   for (const auto& [name, m] : standin::ReadMounts()) {
     if (lstrcmpiA(m.image.c_str(), image.c_str()) == 0)
-      return Fail(183, image + " is already mounted at " + name);
+      return Fail(ERROR_ALREADY_EXISTS, image + " is already mounted at " + name);
   }
   std::vector<std::string> folders, files;
   standin::ListTree(folder, "", folders, files);
   if (!folders.empty() || !files.empty())
-    return Fail(145, "the folder " + folder + " is not empty");
+    return Fail(ERROR_DIR_NOT_EMPTY, "the folder " + folder + " is not empty");
   std::printf("Mounting image\n");
   standin::Mount mount{image, archive.settings.count("locale") ? archive.settings["locale"] : ""};
-  if (!standin::StoreMount(folder, mount)) return Fail(1009, "cannot remember the mount");
+  if (!standin::StoreMount(folder, mount)) return Fail(ERROR_BADDB, "cannot remember the mount");
   // The image's own files come up read-only, as a mounted image's system files do.
   if (!standin::ExtractArchive(archive, folder, true)) {
     standin::EmptyFolder(folder);
     standin::ForgetMount(folder);
-    return Fail(29, "cannot write into " + folder);
+    return Fail(ERROR_WRITE_FAULT, "cannot write into " + folder);
   }
   return Done();
 }
@@ -146,12 +148,13 @@ int UnmountImage(const Options& o) {
   if (steered) return Fail(steered, std::string("unmount failed (") + variable + ")");
   std::string folder = standin::FullPath(o.mountDir);
   standin::Mount mount;
-  if (!standin::FindMount(folder, mount)) return Fail(1168, "no image is mounted at " + folder);
+  if (!standin::FindMount(folder, mount))
+    return Fail(ERROR_NOT_FOUND, "no image is mounted at " + folder);
   if (o.commit) {
     std::printf("Saving image\n");
     bool ok = true;
     standin::Archive archive = standin::ArchiveOfTree(folder, ok);
-    if (!ok) return Fail(30, "cannot read the mounted files");
+    if (!ok) return Fail(ERROR_READ_FAULT, "cannot read the mounted files");
     std::string old;
     standin::Archive before;
     if (standin::ReadWholeFile(mount.image, old) && standin::ParseArchive(old, before)) {
@@ -159,7 +162,7 @@ int UnmountImage(const Options& o) {
     }
     if (!mount.locale.empty()) archive.settings["locale"] = mount.locale;
     if (!standin::WriteWholeFile(mount.image, standin::SerializeArchive(archive)))
-      return Fail(29, "cannot write " + mount.image);
+      return Fail(ERROR_WRITE_FAULT, "cannot write " + mount.image);
   }
   std::printf("Unmounting image\n");
   standin::EmptyFolder(folder);
@@ -182,9 +185,10 @@ int SetSysLocale(const Options& o) {
   if (steered) return Fail(steered, "setting the locale failed (BW_DISM_LOCALE_EXIT)");
   std::string folder = standin::FullPath(o.image);
   standin::Mount mount;
-  if (!standin::FindMount(folder, mount)) return Fail(1168, "no image is mounted at " + folder);
+  if (!standin::FindMount(folder, mount))
+    return Fail(ERROR_NOT_FOUND, "no image is mounted at " + folder);
   mount.locale = o.locale;
-  if (!standin::StoreMount(folder, mount)) return Fail(1009, "cannot remember the locale");
+  if (!standin::StoreMount(folder, mount)) return Fail(ERROR_BADDB, "cannot remember the locale");
   std::printf("Setting system locale to %s\n", o.locale.c_str());
   return Done();
 }
@@ -252,7 +256,7 @@ int main() {
   std::printf("\nDeployment Image Servicing and Management tool (stand-in)\n\n");
   Options o;
   std::string wrong = Parse(standin::SplitWords(standin::ArgumentText()), o);
-  if (!wrong.empty()) return Fail(87, wrong);
+  if (!wrong.empty()) return Fail(ERROR_INVALID_PARAMETER, wrong);
   if (o.operation == "Mount-Image") {
     Chatter();
     return MountImage(o);

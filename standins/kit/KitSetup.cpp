@@ -54,7 +54,7 @@ const Payload kPayload[] = {
 bool Same(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
 
 bool Resource(const char* name, std::string& bytes) {
-  HRSRC found = FindResourceA(nullptr, name, MAKEINTRESOURCEA(10));  // RT_RCDATA
+  HRSRC found = FindResourceA(nullptr, name, RT_RCDATA);
   if (!found) return false;
   HGLOBAL loaded = LoadResource(nullptr, found);
   const void* data = loaded ? LockResource(loaded) : nullptr;
@@ -78,12 +78,14 @@ int main() {
     } else if (Same(words[i], "/q") || Same(words[i], "/quiet")) {
       quiet = true;
     } else {
-      return standin::Fail(kName, 87, "unknown switch " + words[i]);
+      return standin::Fail(kName, ERROR_INVALID_PARAMETER, "unknown switch " + words[i]);
     }
   }
   if (!Same(feature, kFeature))
-    return standin::Fail(kName, 87, "offers only /features " + std::string(kFeature));
-  if (installPath.empty()) return standin::Fail(kName, 87, "needs /installpath \"<folder>\"");
+    return standin::Fail(kName, ERROR_INVALID_PARAMETER,
+                         "offers only /features " + std::string(kFeature));
+  if (installPath.empty())
+    return standin::Fail(kName, ERROR_INVALID_PARAMETER, "needs /installpath \"<folder>\"");
 
   standin::Delay(kDelayVariable);
   int steered = standin::EnvInt(kExitVariable, 0);
@@ -103,7 +105,7 @@ int main() {
     std::string bytes, target = root + "\\" + item.path;
     if (!Resource(item.resource, bytes)) return standin::Fail(kName, 1, "damaged installer");
     if (!standin::WriteWholeFile(target, bytes))
-      return standin::Fail(kName, 5, "cannot write " + target);
+      return standin::Fail(kName, ERROR_ACCESS_DENIED, "cannot write " + target);
   }
   return 0;
 }

@@ -66,9 +66,10 @@ int main() {
 
   std::string source = standin::Env("BW_WORKER_SOURCE", OwnFolder() + "\\TXBWorker.exe");
   while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-  if (!MakeFolders(folder)) return standin::Fail(kName, 5, "cannot create " + folder);
+  if (!MakeFolders(folder))
+    return standin::Fail(kName, ERROR_ACCESS_DENIED, "cannot create " + folder);
   std::string target = folder + "\\TXBWorker.exe";
   if (!CopyFileA(source.c_str(), target.c_str(), FALSE))
-    return standin::Fail(kName, 2, "cannot copy " + source + " to " + target);
+    return standin::Fail(kName, ERROR_FILE_NOT_FOUND, "cannot copy " + source + " to " + target);
   return 0;
 }

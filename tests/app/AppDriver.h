@@ -8,22 +8,24 @@
 #include <functional>
 #include <string>
 
+#include "app/ControlIds.h"
+
 namespace bwdrive {
 
-// Control ids of the wizard's components.
+// The wizard's control ids under the driver's names.
 enum Control : int {
-  kLog = 100,
-  kOptions = 101,
-  kLabel1 = 102,
-  kIso = 103,
-  kUsbDrive = 104,
-  kIsoFile = 105,
-  kUsb = 107,
-  kImageType = 108,
-  kPanel1 = 109,
-  kProgress = 110,
-  kStart = 111,
-  kCancel = 112,
+  kLog = bw::kIdLog,
+  kOptions = bw::kIdOptions,
+  kLabel1 = bw::kIdLabel1,
+  kIso = bw::kIdIso,
+  kUsbDrive = bw::kIdUsbDrive,
+  kIsoFile = bw::kIdIsoFile,
+  kUsb = bw::kIdUsb,
+  kImageType = bw::kIdImageType,
+  kPanel1 = bw::kIdPanel1,
+  kProgress = bw::kIdProgress,
+  kStart = bw::kIdStart,
+  kCancel = bw::kIdCancel,
 };
 
 // Polls until done() or the time is up; true when done() said so.

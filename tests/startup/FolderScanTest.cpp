@@ -69,7 +69,7 @@ class FolderScan : public ::testing::Test {
 
   static std::vector<std::string> Keys(const bw::TFileProtectTask& task) {
     std::vector<std::string> keys;
-    for (const auto& [path, data] : task.Files) keys.push_back(path);
+    for (const auto& [path, data] : task.Files()) keys.push_back(path);
     return keys;
   }
 
@@ -80,9 +80,9 @@ class FolderScan : public ::testing::Test {
 TEST_F(FolderScan, ListedFilesAndFolders) {
   Recorder recorder;
   auto task = Task(recorder.Function());
-  task->FolderList = "\"" + root + "\\My Data\";\t" + root + "\\A\\\r\n " + root +
-                     "\\A\\ONE.FBF ; " + root + "\\x.FBF\\y.FBF;;" + root + "\\lower.fbf;" + root +
-                     "\\single.FBF\\;";
+  task->SetFolderList("\"" + root + "\\My Data\";\t" + root + "\\A\\\r\n " + root +
+                      "\\A\\ONE.FBF ; " + root + "\\x.FBF\\y.FBF;;" + root + "\\lower.fbf;" + root +
+                      "\\single.FBF\\;");
   task->Scan();
   std::set<std::string, bw::CaseInsensitiveLess> expected = {
       root + "\\A\\ONE.FBF",               // reached through the folder and by name: once
@@ -93,7 +93,7 @@ TEST_F(FolderScan, ListedFilesAndFolders) {
       root + "\\single.FBF",               // a single file; trailing backslash dropped
   };
   EXPECT_EQ(Keys(*task), std::vector<std::string>(expected.begin(), expected.end()));
-  for (const auto& [path, data] : task->Files) {
+  for (const auto& [path, data] : task->Files()) {
     EXPECT_EQ(data.Generation, 1u) << path;
     EXPECT_EQ(data.AppliedMode, 0) << path;
   }
@@ -103,49 +103,49 @@ TEST_F(FolderScan, ListedFilesAndFolders) {
 TEST_F(FolderScan, UnquotedBlankSplitsTheFolder) {
   Recorder recorder;
   auto task = Task(recorder.Function());
-  task->FolderList = root + "\\My Data";
+  task->SetFolderList(root + "\\My Data");
   task->Scan();
-  EXPECT_TRUE(task->Files.empty());
+  EXPECT_TRUE(task->Files().empty());
 }
 
 TEST_F(FolderScan, ApplyOncePerModeAndRetryFailures) {
   Recorder recorder;
   auto task = Task(recorder.Function());
-  task->FolderList = root + "\\A";
-  task->Mode = 2;
+  task->SetFolderList(root + "\\A");
+  task->SetMode(2);
   recorder.failing.insert(root + "\\A\\TWO.FBF");
   task->Scan();
   task->Apply();
   EXPECT_EQ(recorder.calls, (std::vector<std::pair<int, std::string>>{{2, root + "\\A\\ONE.FBF"},
                                                                       {2, root + "\\A\\TWO.FBF"}}));
-  EXPECT_EQ(task->Files.at(root + "\\A\\ONE.FBF").AppliedMode, 2);
-  EXPECT_EQ(task->Files.at(root + "\\A\\TWO.FBF").AppliedMode, 0);
+  EXPECT_EQ(task->Files().at(root + "\\A\\ONE.FBF").AppliedMode, 2);
+  EXPECT_EQ(task->Files().at(root + "\\A\\TWO.FBF").AppliedMode, 0);
 
   recorder.calls.clear();
   recorder.failing.clear();
   task->Scan();
   task->Apply();
   EXPECT_EQ(recorder.calls, (std::vector<std::pair<int, std::string>>{{2, root + "\\A\\TWO.FBF"}}));
-  EXPECT_EQ(task->Files.at(root + "\\A\\TWO.FBF").AppliedMode, 2);
+  EXPECT_EQ(task->Files().at(root + "\\A\\TWO.FBF").AppliedMode, 2);
 }
 
 TEST_F(FolderScan, FileThatLeavesTheFolderIsResetOnceAndDropped) {
   Recorder recorder;
   auto task = Task(recorder.Function());
-  task->FolderList = root + "\\A";
-  task->Mode = 3;
+  task->SetFolderList(root + "\\A");
+  task->SetMode(3);
   task->Scan();
   task->Apply();
-  ASSERT_EQ(task->Files.size(), 2u);
+  ASSERT_EQ(task->Files().size(), 2u);
   ASSERT_TRUE(DeleteFileA((root + "\\A\\two.fbf").c_str()));
 
   recorder.calls.clear();
   recorder.failing.insert(root + "\\A\\TWO.FBF");  // the reset fails: it is not retried
   task->Scan();
-  EXPECT_EQ(task->Generation, 2u);
+  EXPECT_EQ(task->Generation(), 2u);
   EXPECT_EQ(recorder.calls, (std::vector<std::pair<int, std::string>>{{0, root + "\\A\\TWO.FBF"}}));
   EXPECT_EQ(Keys(*task), (std::vector<std::string>{root + "\\A\\ONE.FBF"}));
-  EXPECT_EQ(task->Files.at(root + "\\A\\ONE.FBF").Generation, 2u);
+  EXPECT_EQ(task->Files().at(root + "\\A\\ONE.FBF").Generation, 2u);
 
   recorder.calls.clear();
   task->Scan();
@@ -161,15 +161,15 @@ TEST_F(FolderScan, ModeOneAppliesNothingAndIsTriedEveryPass) {
     recorder.calls.emplace_back(mode, path);
     return bw::ApplyFileSecurity(mode, path, owner);
   });
-  task->FolderList = root + "\\A\\ONE.FBF";
-  task->Mode = 1;
+  task->SetFolderList(root + "\\A\\ONE.FBF");
+  task->SetMode(1);
   for (int pass = 0; pass < 2; ++pass) {
     task->Scan();
     task->Apply();
   }
   EXPECT_EQ(recorder.calls, (std::vector<std::pair<int, std::string>>{{1, root + "\\A\\ONE.FBF"},
                                                                       {1, root + "\\A\\ONE.FBF"}}));
-  EXPECT_EQ(task->Files.at(root + "\\A\\ONE.FBF").AppliedMode, 0);
+  EXPECT_EQ(task->Files().at(root + "\\A\\ONE.FBF").AppliedMode, 0);
 }
 
 // The thread: the 145 s wait in 500 ms slices, stop and wake requests.

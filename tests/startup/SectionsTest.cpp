@@ -135,7 +135,7 @@ TEST(StartupSections, RealStartAndExitUnderWine) {
     ASSERT_NE(bw::FileProtectTask, nullptr);
     EXPECT_EQ(bw::FileProtectTask->OwnerSid.rfind("S-1-5-", 0), 0u)
         << bw::FileProtectTask->OwnerSid;
-    EXPECT_TRUE(bw::FileProtectTask->Files.empty());
+    EXPECT_TRUE(bw::FileProtectTask->Files().empty());
     EXPECT_FALSE(bw::FileProtectTask->Finished());
 
     EXPECT_EQ(bw::ProgramPath, bw::ExecutablePath());

@@ -6,25 +6,24 @@ using namespace bw;
 
 namespace {
 
-// What the system itself says for a code, trimmed the way messages are.
-std::string SystemText(DWORD code) {
+// What the system itself says for a code, untrimmed.
+std::string RawSystemText(DWORD code) {
   char buffer[256] = {};
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            code, 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, n);
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.'))
-    text.pop_back();
-  return text;
+  return std::string(buffer, n);
 }
 
 }  // namespace
 
 TEST(ErrorCodeMessage, SystemCodesTakeTheSystemTextTrimmed) {
   for (DWORD code : {2u, 5u, 50u, 123u, 1150u, 1223u}) {
-    const std::string expected = SystemText(code);
-    ASSERT_FALSE(expected.empty()) << "Wine has no text for " << code;
+    const std::string raw = RawSystemText(code);
     const std::string text = ErrorCodeMessage(code);
-    EXPECT_EQ(text, expected) << code;
+    ASSERT_FALSE(text.empty()) << "Wine has no text for " << code;
+    EXPECT_EQ(text, SystemErrorText(code)) << code;
+    EXPECT_EQ(raw.rfind(text, 0), 0u) << raw;
+    EXPECT_EQ(raw.find_first_not_of(" .\r\n", text.size()), std::string::npos) << raw;
     EXPECT_NE(text.back(), '.');
     EXPECT_GT(static_cast<unsigned char>(text.back()), 0x20);
   }
@@ -53,7 +52,7 @@ TEST(ErrorCodeMessage, CustomTableEntriesAndGaps) {
 }
 
 TEST(ComposeErrorMessage, JoinsDetailsWithFullStopOrBlank) {
-  const std::string base = SystemText(2);
+  const std::string base = SystemErrorText(2);
   EXPECT_EQ(ComposeErrorMessage(2, {}), base);
   EXPECT_EQ(ComposeErrorMessage(2, {""}), base);
   EXPECT_EQ(ComposeErrorMessage(2, {Detail()}), base);
@@ -73,13 +72,13 @@ TEST(RaiseOSError, RaisesTheCodeWithTheBareSystemText) {
     FAIL() << "no exception";
   } catch (const EOSError& e) {
     EXPECT_EQ(e.ErrorCode, 5u);
-    EXPECT_EQ(e.Message(), SystemText(5));
+    EXPECT_EQ(e.Message(), SystemErrorText(5));
   }
   try {
     RaiseOSError(1150, "(Windows 7+ or Windows Server 2008 R2+)");
     FAIL() << "no exception";
   } catch (const Exception& e) {  // caught through the base, as the run's single handler does
-    EXPECT_EQ(e.Message(), SystemText(1150) + ". (Windows 7+ or Windows Server 2008 R2+)");
+    EXPECT_EQ(e.Message(), SystemErrorText(1150) + ". (Windows 7+ or Windows Server 2008 R2+)");
     EXPECT_EQ(dynamic_cast<const EOSError&>(e).ErrorCode, 1150u);
   }
 }
@@ -91,7 +90,7 @@ TEST(RaiseOSError, LastOSErrorAndChecks) {
     FAIL() << "no exception";
   } catch (const EOSError& e) {
     EXPECT_EQ(e.ErrorCode, 2u);
-    EXPECT_EQ(e.Message(), SystemText(2));
+    EXPECT_EQ(e.Message(), SystemErrorText(2));
   }
 
   // Any non-zero value passes through unchanged.
@@ -106,13 +105,31 @@ TEST(RaiseOSError, LastOSErrorAndChecks) {
     FAIL() << "no exception";
   } catch (const EOSError& e) {
     EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(e.Message(), SystemText(ERROR_PATH_NOT_FOUND) + ". the folder");
+    EXPECT_EQ(e.Message(), SystemErrorText(ERROR_PATH_NOT_FOUND) + ". the folder");
   }
+  for (LONG code : {ERROR_ACCESS_DENIED, ERROR_NOT_CONNECTED}) {
+    try {
+      CheckWin32Error(code, "x");
+      FAIL() << "no exception for " << code;
+    } catch (const EOSError& e) {
+      EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(code));
+      EXPECT_EQ(e.Message(), SystemErrorText(code) + ". x");
+    }
+  }
+  CheckWin32Error(ERROR_SUCCESS, "x");
   try {
     CheckCode(false, 50, "TXB Worker is too old (0.0.0.0)");
     FAIL() << "no exception";
   } catch (const EOSError& e) {
     EXPECT_EQ(e.ErrorCode, 50u);
-    EXPECT_EQ(e.Message(), SystemText(50) + ". TXB Worker is too old (0.0.0.0)");
+    EXPECT_EQ(e.Message(), SystemErrorText(50) + ". TXB Worker is too old (0.0.0.0)");
   }
+}
+
+TEST(SystemErrorMessage, CodeLineThenTheSystemText) {
+  EXPECT_EQ(SystemErrorMessage(5), "System Error.  Code: 5.\r\n" + SystemErrorText(5));
+  // A trust service's HRESULT: a negative number, and the system's text where it has one.
+  EXPECT_EQ(SystemErrorMessage(0x800B0100),
+            "System Error.  Code: -2146762496.\r\n" + SystemErrorText(0x800B0100));
+  EXPECT_EQ(SystemErrorMessage(0), "A call to an OS function failed");
 }

@@ -5,6 +5,7 @@
 #include <winnetwk.h>
 
 #include <algorithm>
+#include <set>
 
 #include "support/Errors.h"
 #include "support/Paths.h"
@@ -24,11 +25,24 @@ bool IsSeparatorBlank(char c) {
   return u >= 1 && u <= 0x20;
 }
 
-bool EndsWithNoCase(const std::string& text, const std::string& tail) {
-  if (text.size() < tail.size()) return false;
-  return std::equal(tail.begin(), tail.end(), text.end() - tail.size(),
-                    [](char a, char b) { return FoldAZ(a) == FoldAZ(b); });
+// The one case rule for protected names: ".FBF" in upper case. Names the system finds (its
+// search ignores case) are upper-cased before the rule is applied to them.
+constexpr char kFbf[] = ".FBF";
+bool EndsWithFbf(const std::string& name) {
+  return name.size() >= 4 && name.compare(name.size() - 4, 4, kFbf) == 0;
 }
+
+// Holds a slim lock for its scope (std::mutex would bring the system_error machinery along).
+class Exclusive {
+ public:
+  explicit Exclusive(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+  ~Exclusive() { ::ReleaseSRWLockExclusive(&lock_); }
+  Exclusive(const Exclusive&) = delete;
+  Exclusive& operator=(const Exclusive&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
 
 // A quoted item from the opening quote at `p`: "" inside stands for one quote; an item
 // without its closing quote runs to the end of the text.
@@ -90,12 +104,8 @@ std::vector<std::string> SplitFolderList(const std::string& list) {
     }
   }
   // Sorted without duplicates; of equal items the first one stays.
-  std::stable_sort(items.begin(), items.end(), CaseInsensitiveLess{});
-  const auto last = std::unique(items.begin(), items.end(), [](const auto& a, const auto& b) {
-    return !CaseInsensitiveLess{}(a, b) && !CaseInsensitiveLess{}(b, a);
-  });
-  items.erase(last, items.end());
-  return items;
+  const std::set<std::string, CaseInsensitiveLess> sorted(items.begin(), items.end());
+  return {sorted.begin(), sorted.end()};
 }
 
 std::string ExtractFileDrive(const std::string& path) {
@@ -135,18 +145,13 @@ std::string GetRemoteUserSid(const std::string& path) {
 
   char user[MAX_PATH] = {};
   DWORD length = sizeof user;
-  // The network functions return their error instead of leaving it as the last error.
-  if (DWORD code = ::WNetGetUserA(drive.c_str(), user, &length); code != NO_ERROR) {
-    RaiseOSError(code, drive);
-  }
+  CheckWin32Error(::WNetGetUserA(drive.c_str(), user, &length), drive);
 
   std::string remote = drive;
   if (drive.find("\\\\") == std::string::npos) {
     char connection[MAX_PATH] = {};
     length = sizeof connection;
-    if (DWORD code = ::WNetGetConnectionA(drive.c_str(), connection, &length); code != NO_ERROR) {
-      RaiseOSError(code, drive);
-    }
+    CheckWin32Error(::WNetGetConnectionA(drive.c_str(), connection, &length), drive);
     remote = connection;
   }
   std::string server = remote.size() > 2 ? remote.substr(2) : std::string();
@@ -190,11 +195,9 @@ void SetFileDACL(const std::string& path, const std::string& descriptor) {
   PACL dacl = nullptr;
   CheckLastError(::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted));
   std::string name = path;
-  // The call returns its error rather than setting the thread's last error.
-  const DWORD code = ::SetNamedSecurityInfoA(
+  CheckWin32Error(::SetNamedSecurityInfoA(
       name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-      nullptr, nullptr, dacl, nullptr);
-  if (code != ERROR_SUCCESS) RaiseOSError(code);
+      nullptr, nullptr, dacl, nullptr));
 }
 
 bool ApplyFileSecurity(int mode, const std::string& path, const std::string& ownerSid) {
@@ -216,8 +219,8 @@ TFileProtectTask::TFileProtectTask() : TFileProtectTask(Options{}) {}
 
 TFileProtectTask::TFileProtectTask(Options options) : options_(std::move(options)) {
   OwnerSid = GetCurrentUserSid();
-  FolderList = options_.folderList;
-  Mode = options_.mode;
+  folderList_ = options_.folderList;
+  mode_ = options_.mode;
   if (!options_.apply) {
     options_.apply = [this](int mode, const std::string& path) {
       return ApplyFileSecurity(mode, path, OwnerSid);
@@ -279,19 +282,40 @@ bool TFileProtectTask::Wait() {
   return !terminated_.load();
 }
 
-void TFileProtectTask::MarkSeen(const std::string& path) {
-  auto [entry, added] = Files.try_emplace(path, TFolderData{Generation, 0});
-  if (!added) entry->second.Generation = Generation;
+void TFileProtectTask::SetFolderList(std::string folderList) {
+  Exclusive guard(lock_);
+  folderList_ = std::move(folderList);
+}
+
+void TFileProtectTask::SetMode(BYTE mode) {
+  Exclusive guard(lock_);
+  mode_ = mode;
+}
+
+TFileProtectTask::FileMap TFileProtectTask::Files() const {
+  Exclusive guard(lock_);
+  return files_;
+}
+
+std::uint64_t TFileProtectTask::Generation() const {
+  Exclusive guard(lock_);
+  return generation_;
 }
 
 void TFileProtectTask::Scan() {
-  ++Generation;
-  for (std::string item : SplitFolderList(FolderList)) {
+  std::uint64_t generation = 0;
+  std::string folderList;
+  {
+    Exclusive guard(lock_);
+    generation = ++generation_;
+    folderList = folderList_;
+  }
+  std::vector<std::string> seen;
+  for (std::string item : SplitFolderList(folderList)) {
     if (!item.empty() && item.back() == '\\') item.pop_back();
     if (item.empty()) continue;
-    const auto first = item.find(".FBF");
-    if (first != std::string::npos && first + 4 == item.size()) {
-      MarkSeen(item);
+    if (EndsWithFbf(item) && item.find(kFbf) == item.size() - 4) {
+      seen.push_back(item);
       continue;
     }
     WIN32_FIND_DATAA found{};
@@ -300,25 +324,44 @@ void TFileProtectTask::Scan() {
     do {
       // The pattern also matches through short 8.3 names (a.fbfx as A~1.FBF); only real
       // .FBF names count.
-      const std::string name = found.cFileName;
-      if (EndsWithNoCase(name, ".FBF")) MarkSeen(JoinPath({item, UpperAZ(name)}));
+      const std::string name = UpperAZ(found.cFileName);
+      if (EndsWithFbf(name)) seen.push_back(JoinPath({item, name}));
     } while (::FindNextFileA(find.get(), &found));
   }
-  // Purge: a file no longer listed gets the open access list back and leaves the list.
-  for (auto entry = Files.begin(); entry != Files.end();) {
-    if (entry->second.Generation != Generation) {
-      options_.apply(0, entry->first);
-      entry = Files.erase(entry);
-    } else {
-      ++entry;
+  std::vector<std::string> dropped;
+  {
+    Exclusive guard(lock_);
+    for (const std::string& path : seen) {
+      auto [entry, added] = files_.try_emplace(path, TFolderData{generation, 0});
+      if (!added) entry->second.Generation = generation;
+    }
+    for (auto entry = files_.begin(); entry != files_.end();) {
+      if (entry->second.Generation != generation) {
+        dropped.push_back(entry->first);
+        entry = files_.erase(entry);
+      } else {
+        ++entry;
+      }
     }
   }
+  // Purge: a file no longer listed gets the open access list back and leaves the list.
+  for (const std::string& path : dropped) options_.apply(0, path);
 }
 
 void TFileProtectTask::Apply() {
-  for (auto& [path, data] : Files) {
-    if (data.AppliedMode == Mode) continue;
-    if (options_.apply(Mode, path)) data.AppliedMode = Mode;
+  BYTE mode = 0;
+  std::vector<std::string> pending;
+  {
+    Exclusive guard(lock_);
+    mode = mode_;
+    for (const auto& [path, data] : files_) {
+      if (data.AppliedMode != mode) pending.push_back(path);
+    }
+  }
+  for (const std::string& path : pending) {
+    if (!options_.apply(mode, path)) continue;
+    Exclusive guard(lock_);
+    if (auto entry = files_.find(path); entry != files_.end()) entry->second.AppliedMode = mode;
   }
 }
 

@@ -72,19 +72,24 @@ class TFileProtectTask {
   TFileProtectTask(const TFileProtectTask&) = delete;
   TFileProtectTask& operator=(const TFileProtectTask&) = delete;
 
-  std::string OwnerSid;
-  std::uint64_t Generation = 0;
-  BYTE Mode = 0;
+  using FileMap = std::map<std::string, TFolderData, CaseInsensitiveLess>;
+
+  std::string OwnerSid;  // set before the thread starts, never changed
   std::atomic<bool> WakeRequested{false};
-  std::map<std::string, TFolderData, CaseInsensitiveLess> Files;
-  std::string FolderList;
+
+  // The list and the mode may change while the thread runs; it takes them at its next pass.
+  void SetFolderList(std::string folderList);
+  void SetMode(BYTE mode);
+  // Copies taken under the lock, safe beside the thread.
+  FileMap Files() const;
+  std::uint64_t Generation() const;
 
   // Sleeps one period in slices; false when termination was asked for.
   bool Wait();
   // Marks every listed file with a new generation, then drops (after a reset to mode 0)
   // the files that were not seen.
   void Scan();
-  // Applies Mode to every file that does not have it yet.
+  // Applies the mode to every file that does not have it yet.
   void Apply();
 
   void Terminate();
@@ -95,9 +100,15 @@ class TFileProtectTask {
  private:
   static DWORD WINAPI ThreadProc(LPVOID self);
   void Execute();
-  void MarkSeen(const std::string& path);
 
   Options options_;
+  // Guards the four below. The thread alone changes files_ and generation_, and never calls
+  // the apply function while it holds the lock.
+  mutable SRWLOCK lock_ = SRWLOCK_INIT;
+  FileMap files_;
+  std::uint64_t generation_ = 0;
+  std::string folderList_;
+  BYTE mode_ = 0;
   std::atomic<bool> terminated_{false};
   UniqueHandle stopEvent_;
   UniqueHandle thread_;

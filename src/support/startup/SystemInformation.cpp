@@ -29,7 +29,7 @@ bool QueryIdleTime(NtQuerySystemInformationFn query, std::int64_t& idle) {
   if (!query) return false;
   // System performance information; it starts with the idle time of all processors.
   alignas(8) unsigned char buffer[1032] = {};
-  if (query(static_cast<SYSTEM_INFORMATION_CLASS>(2), buffer, sizeof buffer, nullptr) != 0) {
+  if (query(SystemPerformanceInformation, buffer, sizeof buffer, nullptr) != 0) {
     return false;
   }
   static_assert(sizeof idle == 8);
