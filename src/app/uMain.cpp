@@ -8,28 +8,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/ControlIds.h"
 #include "support/Errors.h"
 #include "support/Versions.h"
 
 namespace bw {
 
 namespace {
-
-enum : int {
-  kIdLog = 100,
-  kIdOptions,
-  kIdLabel1,
-  kIdIso,
-  kIdUsbDrive,
-  kIdIsoFile,
-  kIdIsoFileButton,
-  kIdUsb,
-  kIdImageType,
-  kIdPanel1,
-  kIdProgress,
-  kIdStart,
-  kIdCancel,  // deliberately not IDCANCEL: Esc must never reach it
-};
 
 constexpr const char* kPanelClass = "TPanel";
 constexpr UINT kLoadDriveIcons = WM_APP + 1;

@@ -23,8 +23,6 @@ namespace bw {
 
 namespace {
 
-constexpr int kProgramFiles = 38;  // CSIDL_PROGRAM_FILES
-
 const char kProductInstallerUrl[] = "http://" BOOTWRIGHT_UPDATE_HOST "/download/Txb6Inst.exe";
 const char kDeploymentToolsUrl[] =
     "https://download.microsoft.com/download/8/6/c/86c218f3-4349-4aa5-beba-d05e48bbc286/adk/"
@@ -188,7 +186,7 @@ std::string WithCrLfLines(const std::string& text) {
 }
 
 std::string WorkingFolder() {
-  return JoinPath({GetSpecialFolder(kProgramFiles), "Tessel Software", "Bootwright"});
+  return JoinPath({GetSpecialFolder(CSIDL_PROGRAM_FILES), "Tessel Software", "Bootwright"});
 }
 
 std::string KitPath(const std::string& workDir, const char* part, const char* file) {
@@ -309,7 +307,8 @@ void StageWorker(RunHost& host, const std::string& workDir, const DownloadSource
   }
 
   const std::string version = GetFileVersionString(worker);
-  CheckCode(WorkerVersionAccepted(version), 50, "TXB Worker is too old (" + version + ")");
+  CheckCode(WorkerVersionAccepted(version), ERROR_NOT_SUPPORTED,
+            "TXB Worker is too old (" + version + ")");
 }
 
 char DriveLetter(RunHost& host) {

@@ -7,7 +7,6 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,39 +16,16 @@
 #include "Machine.h"
 #include "ServedMachine.h"
 #include "common/TestSupport.h"
+#include "support/Errors.h"
 
 namespace {
 
 using bwdrive::App;
 using namespace machine;
 
-// The system's text for a code without its closing blanks and full stops; empty when none.
-std::string SystemText(DWORD code) {
-  char text[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                 sizeof text, nullptr);
-  std::string result = text;
-  while (!result.empty() &&
-         (static_cast<unsigned char>(result.back()) <= 0x20 || result.back() == '.')) {
-    result.pop_back();
-  }
-  return result;
-}
-
-// The text of a code as the program's error lines show it.
-std::string CodeText(DWORD code) {
-  std::string result = SystemText(code);
-  if (result.empty()) {
-    char fallback[16];
-    std::snprintf(fallback, sizeof fallback, "#EC#%08lX", static_cast<unsigned long>(code));
-    result = fallback;
-  }
-  return result;
-}
-
 // A step's error line: the code's text, then the details.
 std::string ErrorLine(DWORD code, const std::string& details = {}) {
-  return details.empty() ? CodeText(code) : CodeText(code) + ". " + details;
+  return bw::ComposeErrorMessage(code, {details});
 }
 
 std::string Trimmed(std::string log) {
@@ -60,8 +36,7 @@ std::string Trimmed(std::string log) {
 // A download's error line for a code of the trust service: the number, then the system's
 // text when it has one (Wine has none for most of these).
 std::string TrustLine(LONG code) {
-  return Trimmed("System Error.  Code: " + std::to_string(code) + ".\r\n" +
-                 SystemText(static_cast<DWORD>(code)));
+  return Trimmed(bw::SystemErrorMessage(static_cast<DWORD>(code)));
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -382,7 +357,8 @@ TEST_P(StagedWorkerVersion, DecidesWhetherTheBuildRuns) {
   if (!version.tooOld) {
     ExpectDone();
   } else {
-    ExpectEnd(ErrorLine(50, std::string("TXB Worker is too old (") + version.tooOld + ")"));
+    ExpectEnd(ErrorLine(ERROR_NOT_SUPPORTED,
+                        std::string("TXB Worker is too old (") + version.tooOld + ")"));
     EXPECT_FALSE(Logged("Creating the boot image")) << log_;
   }
   EXPECT_EQ(Bytes(Worker()), Bytes(Standin(version.file))) << "the staged worker stays";

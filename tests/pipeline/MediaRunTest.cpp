@@ -33,7 +33,7 @@ const std::string kWinPEUrl =
 const char kTemplateCopy[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%" "%DEST%\" >NUL)";
 const char kTemplateCopyFixed[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%\*.*" "%DEST%\*.*" >NUL)";
 
-std::string Maker() { return GetSpecialFolder(38) + "\\Tessel Software"; }
+std::string Maker() { return GetSpecialFolder(CSIDL_PROGRAM_FILES) + "\\Tessel Software"; }
 std::string WorkDir() { return Maker() + "\\Bootwright"; }
 std::string WorkerDir() { return WorkDir() + "\\TXB"; }
 std::string Worker() { return WorkerDir() + "\\TXBWorker.exe"; }
@@ -431,7 +431,8 @@ TEST_F(MediaRunTest, WorkerVersions) {
     if (c.passes) {
       ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
     } else {
-      ExpectFailure(ErrorLine(50, std::string("TXB Worker is too old (") + c.version + ")"));
+      ExpectFailure(
+          ErrorLine(ERROR_NOT_SUPPORTED, std::string("TXB Worker is too old (") + c.version + ")"));
       EXPECT_TRUE(host.Only("run").empty());
     }
   }
@@ -442,7 +443,7 @@ TEST_F(MediaRunTest, WorkerStillMissingAfterItsInstallerIsTooOld) {
   PutFile(Copype());
   host.installersWork = false;
   Run();
-  ExpectFailure(ErrorLine(50, "TXB Worker is too old (0.0.0.0)"));
+  ExpectFailure(ErrorLine(ERROR_NOT_SUPPORTED, "TXB Worker is too old (0.0.0.0)"));
   EXPECT_EQ(host.Only("run").size(), 1u);
 }
 
@@ -662,7 +663,8 @@ TEST_F(MediaRunTest, OtherFailuresEndTheRunIdle) {
 }
 
 TEST_F(MediaRunTest, WindowsOlderThanSevenIsRefused) {
-  const std::string line = ErrorLine(1150, "(Windows 7+ or Windows Server 2008 R2+)");
+  const std::string line =
+      ErrorLine(ERROR_OLD_WIN_VERSION, "(Windows 7+ or Windows Server 2008 R2+)");
   for (WindowsVersion v : {WindowsVersion{2, 6, 0}, WindowsVersion{2, 5, 2},
                            WindowsVersion{1, 6, 1}, WindowsVersion{1, 10, 0}}) {
     SCOPED_TRACE(std::to_string(v.platformId) + " " + std::to_string(v.major) + "." +
@@ -746,7 +748,8 @@ TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
     Run();
     ASSERT_EQ(host.events.size(), 10u);
     host.events.erase(host.events.begin());
-    ExpectRun({"log: " + ErrorLine(50, "D: holds the running Windows and cannot be reformatted")});
+    ExpectRun({"log: " + ErrorLine(ERROR_NOT_SUPPORTED,
+                                   "D: holds the running Windows and cannot be reformatted")});
   }
   EXPECT_FALSE(FolderExists(Maker()));
 
@@ -766,7 +769,8 @@ TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
   host.driveLetter = 'C';
   bStartClick(host, RealSystem());
   EXPECT_EQ(host.events[host.events.size() - 5],
-            "log: " + ErrorLine(50, "C: holds the running Windows and cannot be reformatted"));
+            "log: " + ErrorLine(ERROR_NOT_SUPPORTED,
+                                "C: holds the running Windows and cannot be reformatted"));
   REQUIRE_STANDINS();
   Prepared();
   host.usb = false;
@@ -951,7 +955,7 @@ TEST_F(MediaRunTest, ExtractResourceWritesTheCarriedBytes) {
 
 TEST(GetSpecialFolder, ProgramFiles) {
   // This test program is 64-bit; the product, 32-bit, gets the x86 folder instead.
-  EXPECT_EQ(GetSpecialFolder(38), "C:\\Program Files");
+  EXPECT_EQ(GetSpecialFolder(CSIDL_PROGRAM_FILES), "C:\\Program Files");
   EXPECT_EQ(GetSpecialFolder(0x7E), "");
 }
 
