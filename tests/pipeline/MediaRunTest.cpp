@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <deque>
 #include <functional>
