@@ -2,16 +2,31 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/uMain.h"
 #include "support/Handles.h"
 
 namespace bw {
 
+namespace {
+
+// By its full path in the system folder, never by the search: the program's own folder may
+// hold a DLL of that name.
+HMODULE LoadSystemDll(const char* name) {
+  char folder[MAX_PATH + 1] = {};
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  if (length == 0 || length > MAX_PATH) return nullptr;
+  return LoadLibraryA((std::string(folder, length) + "\\" + name).c_str());
+}
+
+}  // namespace
+
 int RunWizard(HINSTANCE instance, const DownloadSources& sources) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
                                                         ICC_USEREX_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
-  UniqueModule richEdit(LoadLibraryA("riched20.dll"));
+  UniqueModule richEdit(LoadSystemDll("riched20.dll"));
   TForm1 form(sources);
   form.Create(instance);
   form.Show();
