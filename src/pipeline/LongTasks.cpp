@@ -70,7 +70,7 @@ class OnExit {
 struct DownloadJob {
   std::string url;
   std::string publisher;
-  std::string file;
+  VerifiedFile file;
   std::string error;
 };
 
@@ -291,7 +291,10 @@ void LongTasks::WaitForTask(int weight) {
 void LongTasks::CollectDownload() {
   if (!download_ || WaitForSingleObject(downloadThread_, 0) != WAIT_OBJECT_0) return;
   fields_.DownloadError = download_->error;
-  if (download_->error.empty()) fields_.DownloadedFile = download_->file;
+  if (download_->error.empty()) {
+    fields_.DownloadedFile = download_->file.path;
+    downloadedHold_ = std::move(download_->file.hold);
+  }
   downloadCollected_ = true;
 }
 
@@ -313,6 +316,7 @@ void LongTasks::CheckCancelled() {
 void LongTasks::DownloadFile(const std::string& url, int weight, const std::string& publisher) {
   AddLog("Downloading " + url + " ...");
   fields_.DownloadUrl = url;
+  downloadedHold_.reset();  // the service may want to write where the last one lies
 
   auto job = std::make_shared<DownloadJob>();
   job->url = url;
@@ -334,7 +338,7 @@ void LongTasks::DownloadFile(const std::string& url, int weight, const std::stri
   downloadCollected_ = false;
 
   WaitForTask(weight);
-  if (!downloadCollected_ || fields_.DownloadedFile.empty()) CheckLastError(false);
+  if (!downloadCollected_ || !downloadedHold_) CheckLastError(false);
   fields_.TaskHandle = nullptr;
 }
 
@@ -395,7 +399,7 @@ void LongTasks::RunCommand(const std::string& commandLine, int weight, WORD show
 
 void LongTasks::bCancelClick() { fields_.CancelRequested = true; }
 
-std::string DownloadToCache(const std::string& url, const std::string& publisher) {
+VerifiedFile DownloadToCache(const std::string& url, const std::string& publisher) {
   char buffer[kDownloadPathLength + 1] = {};
   const HRESULT result = URLDownloadToCacheFileA(nullptr, url.c_str(), buffer, kDownloadPathLength,
                                                  kDownloadFlags, nullptr);
@@ -405,16 +409,27 @@ std::string DownloadToCache(const std::string& url, const std::string& publisher
                   static_cast<unsigned long>(result));
     throw Exception(message);
   }
-  const std::string path(buffer, strnlen(buffer, sizeof buffer));
-  if (!VerifyFileSignature(ToWide(path))) RaiseSystemError(GetLastError());
+  return HoldVerifiedFile(std::string(buffer, strnlen(buffer, sizeof buffer)), publisher);
+}
+
+VerifiedFile HoldVerifiedFile(const std::string& path, const std::string& publisher) {
+  // Checked by name, run by name: any process of the user could swap the file in between,
+  // and the file is about to run elevated.
+  VerifiedFile file{
+      path, UniqueFileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))};
+  if (!file.hold) RaiseSystemError(GetLastError());
+  std::string signer;
+  if (!VerifyFileSignature(file.hold.get(), ToWide(path), signer)) {
+    RaiseSystemError(GetLastError());
+  }
   // A valid signature proves only that someone signed the file; over plain HTTP anyone can
-  // have, and the file is about to run elevated.
-  const std::string signer = GetFileSigner(ToWide(path));
+  // have.
   if (signer != publisher) {
     throw Exception("The downloaded file is signed by \"" + signer + "\", not by \"" + publisher +
                     "\".");
   }
-  return path;
+  return file;
 }
 
 // Converts every byte, also past a NUL, which the plain conversion would stop at.

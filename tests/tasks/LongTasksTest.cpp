@@ -352,6 +352,49 @@ TEST_F(DownloadFile, OnlyTheExpectedPublishersSignaturePasses) {
   ExpectIdle();
 }
 
+// What was checked is what runs: from the check on, nobody can write, rename or delete the
+// file, also while it runs.
+TEST_F(DownloadFile, TheCheckedFileCannotBeChangedBeforeOrWhileItRuns) {
+  tasks.DownloadFile(base + "bw_task_child_signed.exe", 5, kPublisher);
+  const std::string file = fields.DownloadedFile;
+  auto expectRefused = [&file](const char* when) {
+    for (const DWORD access : {DWORD{GENERIC_WRITE}, DWORD{DELETE}}) {
+      bw::UniqueFileHandle other(CreateFileA(file.c_str(), access,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+      EXPECT_FALSE(other) << "opened for 0x" << std::hex << access << " " << when;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << when;
+    }
+  };
+  expectRefused("before the run");
+  int pumps = 0;
+  view.onPump = [&] {
+    if (++pumps == 2) expectRefused("while it runs");
+  };
+  tasks.RunCommand(bwtest::Quote(file) + " sleep 500", 5, SW_HIDE);
+  EXPECT_GE(pumps, 2);
+}
+
+TEST_F(DownloadFile, AFileHeldOpenForWritingFailsTheCheck) {
+  bwtest::ScratchDir dir("held");
+  const std::string copy = dir / "setup.exe";
+  ASSERT_TRUE(
+      CopyFileA((bwtest::BinDir() + "\\bw_task_child_signed.exe").c_str(), copy.c_str(), FALSE));
+  bw::UniqueFileHandle writer(CreateFileA(copy.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(writer);
+  try {
+    bw::HoldVerifiedFile(copy, kPublisher);
+    ADD_FAILURE() << "a file open for writing was accepted";
+  } catch (const bw::EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(e.Message().rfind("System Error.  Code: 32.\r\n", 0), 0u) << e.Message();
+  }
+  writer.reset();
+  EXPECT_TRUE(bw::HoldVerifiedFile(copy, kPublisher).hold);
+}
+
 // Cancel ends the step at once; the abandoned thread, still downloading, never touches what
 // the next download leaves behind, and leaves nothing behind once it has ended. (The first
 // round grows the download service's own worker pool; the second must not grow anything.)
