@@ -21,8 +21,8 @@ constexpr int kStepsPerWeight = 10;
 constexpr DWORD kCancelledExitCode = ERROR_CANCELLED;  // 1223
 constexpr DWORD kPipeBufferSize = 0x100000;
 constexpr std::size_t kMaxShownOutput = 0xFFFF;
-constexpr DWORD kDownloadPathLength = 260;  // the buffer holds one more, for the NUL
-constexpr DWORD kDownloadFlags = 16;        // BINDF_GETNEWESTVERSION: never an old copy
+constexpr DWORD kDownloadPathLength = MAX_PATH;  // the buffer holds one more, for the NUL
+constexpr DWORD kDownloadFlags = BINDF_GETNEWESTVERSION;  // never an old copy
 constexpr DWORD kChildStartupFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;  // 0x101
 constexpr DWORD kChildCreationFlags = NORMAL_PRIORITY_CLASS;                       // 0x20
 constexpr DWORD kReadChunk = 0x100000;
@@ -31,16 +31,8 @@ constexpr int kReadBurst = 16;
 // The download thread's form of an OS error: it also names codes (HRESULTs of the trust
 // service) that have no text of the library's own.
 [[noreturn]] void RaiseSystemError(DWORD code) {
-  std::string message;
-  if (code != 0) {
-    char head[64];
-    std::snprintf(head, sizeof head, "System Error.  Code: %d.", static_cast<int>(code));
-    message = std::string(head) + "\r\n" + SystemErrorText(code);
-  } else {
-    message = "A call to an OS function failed";
-  }
   SetLastError(code);
-  throw EOSError(std::move(message), code);
+  throw EOSError(SystemErrorMessage(code), code);
 }
 
 std::wstring ToWide(const std::string& text) {
@@ -338,7 +330,7 @@ void LongTasks::DownloadFile(const std::string& url, int weight, const std::stri
   downloadCollected_ = false;
 
   WaitForTask(weight);
-  if (!downloadCollected_ || !downloadedHold_) CheckLastError(false);
+  if (!downloadCollected_ || !downloadedHold_) RaiseLastOSErrorEx();
   fields_.TaskHandle = nullptr;
 }
 
@@ -404,10 +396,7 @@ VerifiedFile DownloadToCache(const std::string& url, const std::string& publishe
   const HRESULT result = URLDownloadToCacheFileA(nullptr, url.c_str(), buffer, kDownloadPathLength,
                                                  kDownloadFlags, nullptr);
   if (result != S_OK) {
-    char message[64];
-    std::snprintf(message, sizeof message, "Cannot download the file. Error: 0x%08lX",
-                  static_cast<unsigned long>(result));
-    throw Exception(message);
+    throw Exception("Cannot download the file. Error: 0x" + HexText(static_cast<DWORD>(result)));
   }
   return HoldVerifiedFile(std::string(buffer, strnlen(buffer, sizeof buffer)), publisher);
 }

@@ -319,14 +319,7 @@ TEST_F(DownloadFile, NotFoundFailsAndKeepsTheLastFile) {
 
 TEST_F(DownloadFile, UnsignedFileGivesTheOsErrorText) {
   const std::string message = Failure(base + "bw_task_child.exe");
-  char system[256] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 static_cast<DWORD>(TRUST_E_NOSIGNATURE), 0, system, sizeof system, nullptr);
-  std::string text = system;
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.')) {
-    text.pop_back();
-  }
-  EXPECT_EQ(message, "System Error.  Code: -2146762496.\r\n" + text);
+  EXPECT_EQ(message, bw::SystemErrorMessage(static_cast<DWORD>(TRUST_E_NOSIGNATURE)));
   EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
   ExpectIdle();
 }
