@@ -940,18 +940,12 @@ TEST_F(MediaRunTest, ExtractResourceWritesTheCarriedBytes) {
     EXPECT_TRUE(SameBytes(dir / name, ReadFileBytes(bwtest::SourcePath("resources/" + lower))))
         << name;
   }
-  try {
-    ExtractResource(dir.Path(), "nothing.txt");
-    ADD_FAILURE() << "a missing resource must raise";
-  } catch (const Exception& e) {
-    EXPECT_NE(e.Message().find("nothing.txt"), std::string::npos) << e.Message();
-  }
-  try {
-    ExtractResource(dir / "no such folder", "bwrs.bat");
-    ADD_FAILURE() << "an uncreatable file must raise";
-  } catch (const Exception& e) {
-    EXPECT_NE(e.Message().find(dir / "no such folder\\bwrs.bat"), std::string::npos) << e.Message();
-  }
+  const std::string missing =
+      bwtest::MessageOf<Exception>([&] { ExtractResource(dir.Path(), "nothing.txt"); });
+  EXPECT_NE(missing.find("nothing.txt"), std::string::npos) << missing;
+  const std::string uncreatable =
+      bwtest::MessageOf<Exception>([&] { ExtractResource(dir / "no such folder", "bwrs.bat"); });
+  EXPECT_NE(uncreatable.find(dir / "no such folder\\bwrs.bat"), std::string::npos) << uncreatable;
 }
 
 TEST(GetSpecialFolder, ProgramFiles) {

@@ -98,12 +98,9 @@ TEST(Wow64, IsWow64WithoutWithAndWithFailingEntry) {
   EXPECT_EQ(bw::MapSysnativePath(path), path);
 
   bw::pIsWow64Process = FailingIsWow64Process;
-  try {
-    bw::MapSysnativePath(path);
-    ADD_FAILURE() << "a failing IsWow64Process must raise";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([&] { bw::MapSysnativePath(path); }, ERROR_ACCESS_DENIED,
+                                    bw::SystemErrorText(ERROR_ACCESS_DENIED)))
+      << "a failing IsWow64Process must raise";
   // A path without "\system32\" never needs the answer.
   EXPECT_EQ(bw::MapSysnativePath("C:\\x.exe"), "C:\\x.exe");
   bw::pIsWow64Process = saved;
