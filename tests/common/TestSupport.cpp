@@ -169,6 +169,20 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
   return result;
 }
 
+std::vector<std::string> ReadJournal(const std::string& path) {
+  std::vector<std::string> calls;
+  const std::string text = ReadFileBytes(path);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) calls.push_back(line);
+    at = end + 1;
+  }
+  return calls;
+}
+
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
 STARTUPINFOA HiddenChildStartup(HANDLE input, HANDLE output) {

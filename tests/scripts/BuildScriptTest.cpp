@@ -103,7 +103,7 @@ class BuildScriptTest : public ::testing::Test {
                               architecture);
   }
 
-  std::vector<std::string> Journal() { return Lines(bwtest::ReadFileBytes(journal_)); }
+  std::vector<std::string> Journal() { return bwtest::ReadJournal(journal_); }
 
   std::string Build() const { return temp_ + "\\txbboot"; }
   std::string Mount() const { return Build() + "\\mount"; }

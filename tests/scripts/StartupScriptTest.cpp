@@ -111,11 +111,8 @@ class StartupScriptTest : public ::testing::Test {
       return text;
     };
     std::vector<std::string> calls;
-    std::istringstream in(bwtest::ReadFileBytes(scratch_ / "journal.txt"));
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string& line : bwtest::ReadJournal(scratch_ / "journal.txt")) {
       size_t toolEnd = line.find(' ');
-      if (line.find_first_not_of(' ') == std::string::npos) continue;
       std::string tool = line.substr(0, toolEnd);
       std::string rest = toolEnd == std::string::npos ? "" : line.substr(toolEnd + 1);
       // The program's own name or path may lead the arguments, quoted when it holds blanks.
