@@ -185,6 +185,23 @@ std::vector<std::string> ReadJournal(const std::string& path) {
 
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
+std::string SystemFolder() {
+  char system[MAX_PATH + 1] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  return system;
+}
+
+void StageSystemTool(const std::string& name) {
+  const std::string target = SystemFolder() + "\\" + name;
+  if (!FileExists(target)) {
+    const std::string staging = target + ".bw-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CopyFileA((StandinDir() + "\\" + name).c_str(), staging.c_str(), FALSE))
+        << name << ": " << GetLastError();
+    if (!MoveFileA(staging.c_str(), target.c_str())) DeleteFileA(staging.c_str());
+  }
+  ASSERT_TRUE(FileExists(target)) << target;
+}
+
 STARTUPINFOA HiddenChildStartup(HANDLE input, HANDLE output) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;

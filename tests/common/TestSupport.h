@@ -64,6 +64,11 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
 
 std::string Quote(const std::string& text);
 
+// Puts the stand-in of a console tool into the prefix's system32 unless one is there (once,
+// atomically: tests running beside each other share it); asserts that it is there afterwards.
+void StageSystemTool(const std::string& name);
+std::string SystemFolder();
+
 // Start-up information of a hidden child whose three standard streams are the given handles.
 STARTUPINFOA HiddenChildStartup(HANDLE input, HANDLE output);
 

@@ -80,7 +80,7 @@ class StartupScriptTest : public ::testing::Test {
     const std::string menu = "\r\nchoice /c 123 /t 15 /d 1 /n\r\n";
     ASSERT_EQ(Count(script, menu), 1u) << "the menu's choice command is not where expected";
     script.replace(script.find(menu) + 2, 6, bwtest::Quote(bwtest::StandinDir() + "\\choice.exe"));
-    bwtest::WriteFileBytes(scratch_ / "startnet.cmd", script);
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(scratch_ / "startnet.cmd", script));
 
     char path[32768] = {};
     GetEnvironmentVariableA("PATH", path, sizeof path);

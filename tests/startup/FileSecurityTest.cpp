@@ -67,7 +67,7 @@ class FileSecurity : public ::testing::Test {
     bw::InitWindowsSecurity();
     owner = bw::GetCurrentUserSid();
     file = dir / "protected.FBF";
-    bwtest::WriteFileBytes(file, "data");
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(file, "data"));
     const Dacl probe = ReadDacl(file);
     if (probe.error != ERROR_SUCCESS) {
       GTEST_SKIP() << "GetNamedSecurityInfoA cannot read a file's access list here (error "
