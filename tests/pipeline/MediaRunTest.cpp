@@ -7,6 +7,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/TestSupport.h"
@@ -744,28 +745,25 @@ TEST_F(MediaRunTest, IsoTargetOutOfReachIsRefusedBeforeAnythingHappens) {
 TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
   system.windows = "D:\\Windows";
   host.usb = true;
-  for (char letter : {'D', 'd'}) {
+  const std::string windowsDrive =
+      ErrorLine(ERROR_NOT_SUPPORTED, "D: holds the running Windows and cannot be reformatted");
+  // The Windows drive in either case; a list without a selected drive gives no letter.
+  for (const auto& [letter, text, error] :
+       {std::tuple<char, std::string, std::string>{'D', "D: [SYSTEM]", windowsDrive},
+        {'d', "D: [SYSTEM]", windowsDrive},
+        {'\0', "", ErrorLine(ERROR_INVALID_DRIVE)},
+        {'1', "", ErrorLine(ERROR_INVALID_DRIVE)},
+        {' ', "", ErrorLine(ERROR_INVALID_DRIVE)}}) {
+    SCOPED_TRACE(text + " letter " + std::to_string(letter));
     host.events.clear();
     host.driveLetter = letter;
-    host.driveText = "D: [SYSTEM]";
+    host.driveText = text;
     Run();
     ASSERT_EQ(host.events.size(), 10u);
     host.events.erase(host.events.begin());
-    ExpectRun({"log: " + ErrorLine(ERROR_NOT_SUPPORTED,
-                                   "D: holds the running Windows and cannot be reformatted")});
+    ExpectRun({"log: " + error});
   }
   EXPECT_FALSE(FolderExists(Maker()));
-
-  // A list without a selected drive gives no letter.
-  for (char letter : {'\0', '1', ' '}) {
-    host.events.clear();
-    host.driveLetter = letter;
-    host.driveText = "";
-    Run();
-    ASSERT_EQ(host.events.size(), 10u);
-    host.events.erase(host.events.begin());
-    ExpectRun({"log: " + ErrorLine(ERROR_INVALID_DRIVE)});
-  }
 
   // The running system's own Windows folder, and the ISO mode, which never formats.
   host.events.clear();
