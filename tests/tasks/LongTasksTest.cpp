@@ -155,13 +155,8 @@ TEST_F(RunCommand, AGrandchildThatKeepsWritingHoldsTheEndOnlyBriefly) {
 
 TEST_F(RunCommand, MissingProgramFailsWithCode2BeforeAnyWait) {
   const std::string command = "\"Z:\\no-such-folder\\no-such-program.exe\" x";
-  try {
-    tasks.RunCommand(command, 5, SW_HIDE);
-    FAIL() << "no exception";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, 2u);
-    EXPECT_EQ(e.Message(), bw::ErrorCodeMessage(2));
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([&] { tasks.RunCommand(command, 5, SW_HIDE); }, 2,
+                                    bw::ErrorCodeMessage(2)));
   EXPECT_EQ(view.Entries(), std::vector<std::string>{"Executing " + command + " ..."});
   EXPECT_TRUE(view.maxima.empty()) << "it waited";
   EXPECT_EQ(fields.TaskHandle, nullptr);
@@ -169,13 +164,8 @@ TEST_F(RunCommand, MissingProgramFailsWithCode2BeforeAnyWait) {
 
 TEST_F(RunCommand, NonZeroExitRaisesItsCodeAfterTheOutputWasLogged) {
   const std::string command = ChildCommand("hex 6f6b exit 7");
-  try {
-    tasks.RunCommand(command, 5, SW_HIDE);
-    FAIL() << "no exception";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, 7u);
-    EXPECT_EQ(e.Message(), bw::ErrorCodeMessage(7));
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([&] { tasks.RunCommand(command, 5, SW_HIDE); }, 7,
+                                    bw::ErrorCodeMessage(7)));
   EXPECT_EQ(view.Entries(), (std::vector<std::string>{"Executing " + command + " ...", "ok"}));
   EXPECT_EQ(fields.TaskHandle, nullptr);
 }
@@ -203,12 +193,8 @@ TEST_F(RunCommand, CancelTerminatesOnlyTheChild) {
     const std::string command =
         ChildCommand("out 100 grandchild " + bwtest::Quote(grandchildPid) + " pidfile " +
                      bwtest::Quote(childPid) + " sleep 30000");
-    try {
-      tasks.RunCommand(command, 5, SW_HIDE);
-      FAIL() << "no exception";
-    } catch (const bw::EAbort& e) {
-      EXPECT_EQ(e.Message(), "Cancelled.");
-    }
+    EXPECT_EQ(bwtest::MessageOf<bw::EAbort>([&] { tasks.RunCommand(command, 5, SW_HIDE); }),
+              "Cancelled.");
     ASSERT_TRUE(child && grandchild);
     EXPECT_EQ(view.steps, cancelledAt) << "polled again after the click";
     EXPECT_EQ(view.Entries(), std::vector<std::string>{"Executing " + command + " ..."});
@@ -251,12 +237,7 @@ TEST_F(WaitForTask, EndsAtOnceWithoutATaskAndRaisesAPendingDownloadError) {
   EXPECT_EQ(view.steps, 0);
 
   fields.DownloadError = "it broke";
-  try {
-    tasks.WaitForTask(3);
-    FAIL() << "no exception";
-  } catch (const bw::EAbort& e) {
-    EXPECT_EQ(e.Message(), "it broke");
-  }
+  EXPECT_EQ(bwtest::MessageOf<bw::EAbort>([&] { tasks.WaitForTask(3); }), "it broke");
 }
 
 TEST_F(WaitForTask, CancelPressedBeforeTheWaitActsAtItsFirstPoll) {
@@ -277,13 +258,7 @@ struct DownloadFile : Tasks {
   }
   // The message of the EAbort that the download ends with.
   std::string Failure(const std::string& url) {
-    try {
-      tasks.DownloadFile(url, 5, kPublisher);
-    } catch (const bw::EAbort& e) {
-      return e.Message();
-    }
-    ADD_FAILURE() << "no EAbort for " << url;
-    return {};
+    return bwtest::MessageOf<bw::EAbort>([&] { tasks.DownloadFile(url, 5, kPublisher); });
   }
   void ExpectIdle() {
     EXPECT_EQ(fields.TaskHandle, nullptr);
