@@ -308,14 +308,11 @@ TEST_F(DownloadFile, OnlyTheExpectedPublishersSignaturePasses) {
   EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
   ExpectIdle();
 
-  try {
-    tasks.DownloadFile(base + "bw_task_child_signed.exe", 5, "Microsoft Corporation");
-    ADD_FAILURE() << "a file signed by the maker passed as the kit's";
-  } catch (const bw::EAbort& e) {
-    EXPECT_EQ(e.Message(),
-              "The downloaded file is signed by \"Tessel Software\", not by "
-              "\"Microsoft Corporation\".");
-  }
+  EXPECT_EQ(bwtest::MessageOf<bw::EAbort>([&] {
+              tasks.DownloadFile(base + "bw_task_child_signed.exe", 5, "Microsoft Corporation");
+            }),
+            "The downloaded file is signed by \"Tessel Software\", not by "
+            "\"Microsoft Corporation\".");
   EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
   ExpectIdle();
 }
@@ -352,13 +349,9 @@ TEST_F(DownloadFile, AFileHeldOpenForWritingFailsTheCheck) {
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(writer);
-  try {
-    bw::HoldVerifiedFile(copy, kPublisher);
-    ADD_FAILURE() << "a file open for writing was accepted";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(e.Message().rfind("System Error.  Code: 32.\r\n", 0), 0u) << e.Message();
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([&] { bw::HoldVerifiedFile(copy, kPublisher); },
+                                    ERROR_SHARING_VIOLATION,
+                                    bw::SystemErrorMessage(ERROR_SHARING_VIOLATION)));
   writer.reset();
   EXPECT_TRUE(bw::HoldVerifiedFile(copy, kPublisher).hold);
 }
