@@ -12,6 +12,7 @@
 #include "common/TestSupport.h"
 #include "pipeline/MediaRun.h"
 #include "support/Errors.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 
 using namespace bw;
@@ -48,9 +49,7 @@ std::string Standin(const std::string& name) { return bwtest::StandinDir() + "\\
 
 // Creates the folders above a file, then the file.
 void PutFile(const std::string& path, const std::string& bytes = "x") {
-  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
-    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-  }
+  ASSERT_TRUE(bw::ForceDirectories(path.substr(0, path.rfind('\\')))) << path;
   WriteFileBytes(path, bytes);
 }
 
