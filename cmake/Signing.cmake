@@ -20,6 +20,20 @@ bw_make_test_cert(microsoft "/CN=Microsoft Corporation/O=Microsoft Corporation")
 bw_make_test_cert(tessel "/CN=Tessel Software/O=Tessel Software")
 bw_make_test_cert(stranger "/CN=Bootwright Test Signing")
 
+# The maker's test certificate as a release signs with it: a PKCS#12 file and its password.
+set(BW_TEST_PFX ${BW_TEST_CERT_DIR}/tessel/cert.pfx)
+if(NOT EXISTS ${BW_TEST_PFX})
+  file(WRITE ${BW_TEST_CERT_DIR}/tessel/password.txt "test-only\n")
+  execute_process(
+    COMMAND openssl pkcs12 -export -in ${BW_TEST_CERT_DIR}/tessel/cert.pem
+            -inkey ${BW_TEST_CERT_DIR}/tessel/key.pem -out ${BW_TEST_PFX}
+            -passout file:${BW_TEST_CERT_DIR}/tessel/password.txt
+    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "openssl could not make ${BW_TEST_PFX}")
+  endif()
+endif()
+
 # bw_sign_copy(target signed_name [key]): after target builds, write a copy signed with the
 # certificate `key` (stranger by default) beside it.
 function(bw_sign_copy target signed_name)

@@ -97,6 +97,52 @@ std::optional<int> RestoredStartTag(const std::optional<std::string>& formVersio
   return static_cast<int>(ParseStoredInteger(*storedTag).value_or(0));
 }
 
+WindowActions Advance(WindowState& state, WindowEvent event) {
+  using Phase = WindowState::Phase;
+  using Store = WindowState::Store;
+  WindowActions actions;
+  switch (event) {
+    case WindowEvent::Shown:
+      if (state.store == Store::NotShown) {
+        state.store = Store::Unread;
+        actions.read = true;
+      }
+      break;
+    case WindowEvent::StoreRead:
+      if (state.store == Store::Unread) state.store = Store::Read;
+      break;
+    case WindowEvent::StartClick:
+      if (state.phase == Phase::Idle) {
+        state.phase = Phase::Running;
+        actions.run = true;
+      }
+      break;
+    case WindowEvent::RunEnded:
+      if (state.phase == Phase::Running) state.phase = Phase::Idle;
+      if (state.phase == Phase::CloseAfterRun) {
+        state.phase = Phase::Closing;
+        actions.destroy = true;
+      }
+      break;
+    case WindowEvent::CloseRequest:
+    case WindowEvent::Destroyed:
+      if (state.store == Store::Read) {
+        state.store = Store::Written;
+        actions.write = true;
+      }
+      if (event == WindowEvent::Destroyed) {
+        state.phase = Phase::Closing;
+      } else if (state.phase == Phase::Idle) {
+        state.phase = Phase::Closing;
+        actions.destroy = true;
+      } else if (state.phase == Phase::Running) {
+        state.phase = Phase::CloseAfterRun;
+      }
+      break;
+  }
+  return actions;
+}
+
 std::string StorageRootKey(const std::string& modulePath) {
   const size_t slash = modulePath.find_last_of("\\/:");
   std::string name = slash == std::string::npos ? modulePath : modulePath.substr(slash + 1);

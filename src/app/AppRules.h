@@ -1,5 +1,5 @@
-// The window's decisions that need no window: drive-list texts, the browse folder rules and
-// how stored values are read back. Kept apart so they can be tested without a desktop.
+// The window's decisions that need no window: drive-list texts, the browse folder rules, how
+// stored values are read back, the run state. Kept apart so they can be tested without a desktop.
 #pragma once
 
 #include <windows.h>
@@ -47,6 +47,44 @@ std::optional<long long> ParseStoredInteger(const std::string& text);
 // (the flag then stays as it was). A missing value is nullopt.
 std::optional<int> RestoredStartTag(const std::optional<std::string>& formVersion,
                                     const std::optional<std::string>& storedTag, int currentTag);
+
+// The window's run state. A run pumps messages (its long steps, and the reformat question's
+// message box before them), so in the middle of a run the window still gets clicks on Cancel,
+// scrolling, moving, a close request, and a Start click while the question is open.
+//   Idle           Start runs; a close request destroys the window.
+//   Running        Start is ignored; a close request waits for the end of the run.
+//   CloseAfterRun  Start and further close requests are ignored; the end of the run
+//                  destroys the window.
+//   Closing        The window is being destroyed: nothing more starts.
+// The store is read at the first showing only. It is written once, at the first close request
+// or else when the window is destroyed, and only if that read succeeded: what could not be
+// read is not overwritten.
+struct WindowState {
+  enum class Phase { Idle, Running, CloseAfterRun, Closing };
+  enum class Store { NotShown, Unread, Read, Written };
+  Phase phase = Phase::Idle;
+  Store store = Store::NotShown;
+};
+
+enum class WindowEvent {
+  Shown,         // WM_SHOWWINDOW
+  StoreRead,     // the read at the first showing succeeded
+  StartClick,    // a click on bStart
+  RunEnded,      // the Start click's handler returned, however
+  CloseRequest,  // WM_CLOSE
+  Destroyed,     // WM_DESTROY
+};
+
+// What the window does on an event, in this order.
+struct WindowActions {
+  bool read = false;
+  bool run = false;
+  bool write = false;
+  bool destroy = false;
+};
+
+// Moves `state` on by `event` and says what the window must do.
+WindowActions Advance(WindowState& state, WindowEvent event);
 
 // "Software\<program file name without extension>".
 std::string StorageRootKey(const std::string& modulePath);

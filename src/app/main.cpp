@@ -7,6 +7,7 @@
 
 #include "app/Wizard.h"
 #include "app/uMain.h"
+#include "support/startup/ModuleEntries.h"
 #include "support/startup/Startup.h"
 
 // The runtime's default terminate handler prints the demangled name of the exception's type,
@@ -25,6 +26,7 @@ void ShowFatal(const char* message) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  bw::LimitDllSearchToSystem();
   try {
     bw::StartupSections sections;
     return bw::RunWizard(instance, bw::FixedDownloadSources(), commandLine);

@@ -68,18 +68,6 @@ struct CoTaskMemDeleter {
   void operator()(void* p) const { CoTaskMemFree(p); }
 };
 
-// Clears a flag when a scope is left, however it is left.
-class FlagScope {
- public:
-  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = false; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  bool& flag_;
-};
-
 }  // namespace
 
 const char* const kAgreementText =
@@ -294,7 +282,7 @@ void TForm1::RestoreState() {
     tag = FormStorage1->Read("bStart_Tag");
   }
   const std::optional<int> restored = RestoredStartTag(version, tag, startTag_);
-  restored_ = true;
+  Advance(state_, WindowEvent::StoreRead);
   if (!restored) return;
   startTag_ = *restored;
   FormStorage1RestorePlacement();
@@ -305,8 +293,6 @@ void TForm1::FormStorage1RestorePlacement() {
 }
 
 void TForm1::SaveState() {
-  if (!restored_) return;
-  saved_ = true;
   FormStorage1->Write("FormVersion", "0");
   FormStorage1->Write("bStart_Tag", std::to_string(startTag_));
 }
@@ -326,21 +312,17 @@ void TForm1::Guarded(F&& handler) {
 }
 
 void TForm1::bStartClick() {
-  if (running_) return;
-  {
-    FlagScope busy(running_);
-    bw::bStartClick(*this, RealSystem(), sources_);
-  }
-  if (closeAfterRun_) DestroyWindow(hwnd_);
+  if (!Advance(state_, WindowEvent::StartClick).run) return;
+  // Guarded inside, so that a run ended by an exception still ends and a close request made
+  // during it is carried out.
+  Guarded([this] { bw::bStartClick(*this, RealSystem(), sources_); });
+  if (Advance(state_, WindowEvent::RunEnded).destroy) DestroyWindow(hwnd_);
 }
 
 void TForm1::OnClose() {
-  Guarded([this] { SaveState(); });
-  if (running_) {
-    closeAfterRun_ = true;  // the run ends first; then the window goes
-    return;
-  }
-  DestroyWindow(hwnd_);
+  const WindowActions actions = Advance(state_, WindowEvent::CloseRequest);
+  if (actions.write) Guarded([this] { SaveState(); });
+  if (actions.destroy) DestroyWindow(hwnd_);
 }
 
 void TForm1::ISOFileAfterDialog(std::string& name, bool& action) {
@@ -376,7 +358,7 @@ void TForm1::OnCommand(int id, int code) {
   if (code != BN_CLICKED) return;
   switch (id) {
     case kIdStart:
-      if (IsWindowEnabled(bStart)) Guarded([this] { bStartClick(); });
+      if (IsWindowEnabled(bStart)) bStartClick();
       break;
     case kIdCancel:
       if (IsWindowEnabled(bCancel)) tasks_.bCancelClick();
@@ -405,10 +387,7 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case DM_GETDEFID:
       return MAKELRESULT(kIdStart, DC_HASDEFID);
     case WM_SHOWWINDOW:
-      if (wp && !shownOnce_) {
-        shownOnce_ = true;
-        Guarded([this] { RestoreState(); });
-      }
+      if (wp && Advance(state_, WindowEvent::Shown).read) Guarded([this] { RestoreState(); });
       break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
@@ -421,7 +400,7 @@ LRESULT TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       OnClose();
       return 0;
     case WM_DESTROY:
-      if (!saved_) Guarded([this] { SaveState(); });
+      if (Advance(state_, WindowEvent::Destroyed).write) Guarded([this] { SaveState(); });
       hwnd_ = nullptr;
       PostQuitMessage(0);
       return 0;

@@ -85,7 +85,7 @@ class TForm1 final : public RunHost, public TaskView {
   void FormCreate();
   void RestoreState();
   void FormStorage1RestorePlacement();
-  void SaveState();
+  void SaveState();  // state_ says whether and when
   void OnCommand(int id, int code);
   void OnClose();
   void bStartClick();
@@ -123,11 +123,7 @@ class TForm1 final : public RunHost, public TaskView {
   int startTag_ = 1;
   std::vector<DriveEntry> drives_;
   bool logEndsWithBreak_ = true;
-  bool restored_ = false;
-  bool saved_ = false;
-  bool running_ = false;
-  bool closeAfterRun_ = false;
-  bool shownOnce_ = false;
+  WindowState state_;  // what a run, a close and the store allow now (AppRules.h)
   bool comInitialized_ = false;
   bool amd64_ = false;
 };

@@ -21,8 +21,8 @@ constexpr int kStepsPerWeight = 10;
 constexpr DWORD kCancelledExitCode = ERROR_CANCELLED;  // 1223
 constexpr DWORD kPipeBufferSize = 0x100000;
 constexpr std::size_t kMaxShownOutput = 0xFFFF;
-constexpr DWORD kDownloadPathLength = 260;  // the buffer holds one more, for the NUL
-constexpr DWORD kDownloadFlags = 16;        // BINDF_GETNEWESTVERSION: never an old copy
+constexpr DWORD kDownloadPathLength = MAX_PATH;  // the buffer holds one more, for the NUL
+constexpr DWORD kDownloadFlags = BINDF_GETNEWESTVERSION;  // never an old copy
 constexpr DWORD kChildStartupFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;  // 0x101
 constexpr DWORD kChildCreationFlags = NORMAL_PRIORITY_CLASS;                       // 0x20
 constexpr DWORD kReadChunk = 0x100000;
@@ -31,16 +31,8 @@ constexpr int kReadBurst = 16;
 // The download thread's form of an OS error: it also names codes (HRESULTs of the trust
 // service) that have no text of the library's own.
 [[noreturn]] void RaiseSystemError(DWORD code) {
-  std::string message;
-  if (code != 0) {
-    char head[64];
-    std::snprintf(head, sizeof head, "System Error.  Code: %d.", static_cast<int>(code));
-    message = std::string(head) + "\r\n" + SystemErrorText(code);
-  } else {
-    message = "A call to an OS function failed";
-  }
   SetLastError(code);
-  throw EOSError(std::move(message), code);
+  throw EOSError(SystemErrorMessage(code), code);
 }
 
 std::wstring ToWide(const std::string& text) {
@@ -70,7 +62,7 @@ class OnExit {
 struct DownloadJob {
   std::string url;
   std::string publisher;
-  std::string file;
+  VerifiedFile file;
   std::string error;
 };
 
@@ -291,7 +283,10 @@ void LongTasks::WaitForTask(int weight) {
 void LongTasks::CollectDownload() {
   if (!download_ || WaitForSingleObject(downloadThread_, 0) != WAIT_OBJECT_0) return;
   fields_.DownloadError = download_->error;
-  if (download_->error.empty()) fields_.DownloadedFile = download_->file;
+  if (download_->error.empty()) {
+    fields_.DownloadedFile = download_->file.path;
+    downloadedHold_ = std::move(download_->file.hold);
+  }
   downloadCollected_ = true;
 }
 
@@ -313,6 +308,7 @@ void LongTasks::CheckCancelled() {
 void LongTasks::DownloadFile(const std::string& url, int weight, const std::string& publisher) {
   AddLog("Downloading " + url + " ...");
   fields_.DownloadUrl = url;
+  downloadedHold_.reset();  // the service may want to write where the last one lies
 
   auto job = std::make_shared<DownloadJob>();
   job->url = url;
@@ -334,7 +330,7 @@ void LongTasks::DownloadFile(const std::string& url, int weight, const std::stri
   downloadCollected_ = false;
 
   WaitForTask(weight);
-  if (!downloadCollected_ || fields_.DownloadedFile.empty()) CheckLastError(false);
+  if (!downloadCollected_ || !downloadedHold_) RaiseLastOSErrorEx();
   fields_.TaskHandle = nullptr;
 }
 
@@ -395,26 +391,34 @@ void LongTasks::RunCommand(const std::string& commandLine, int weight, WORD show
 
 void LongTasks::bCancelClick() { fields_.CancelRequested = true; }
 
-std::string DownloadToCache(const std::string& url, const std::string& publisher) {
+VerifiedFile DownloadToCache(const std::string& url, const std::string& publisher) {
   char buffer[kDownloadPathLength + 1] = {};
   const HRESULT result = URLDownloadToCacheFileA(nullptr, url.c_str(), buffer, kDownloadPathLength,
                                                  kDownloadFlags, nullptr);
   if (result != S_OK) {
-    char message[64];
-    std::snprintf(message, sizeof message, "Cannot download the file. Error: 0x%08lX",
-                  static_cast<unsigned long>(result));
-    throw Exception(message);
+    throw Exception("Cannot download the file. Error: 0x" + HexText(static_cast<DWORD>(result)));
   }
-  const std::string path(buffer, strnlen(buffer, sizeof buffer));
-  if (!VerifyFileSignature(ToWide(path))) RaiseSystemError(GetLastError());
+  return HoldVerifiedFile(std::string(buffer, strnlen(buffer, sizeof buffer)), publisher);
+}
+
+VerifiedFile HoldVerifiedFile(const std::string& path, const std::string& publisher) {
+  // Checked by name, run by name: any process of the user could swap the file in between,
+  // and the file is about to run elevated.
+  VerifiedFile file{
+      path, UniqueFileHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))};
+  if (!file.hold) RaiseSystemError(GetLastError());
+  std::string signer;
+  if (!VerifyFileSignature(file.hold.get(), ToWide(path), signer)) {
+    RaiseSystemError(GetLastError());
+  }
   // A valid signature proves only that someone signed the file; over plain HTTP anyone can
-  // have, and the file is about to run elevated.
-  const std::string signer = GetFileSigner(ToWide(path));
+  // have.
   if (signer != publisher) {
     throw Exception("The downloaded file is signed by \"" + signer + "\", not by \"" + publisher +
                     "\".");
   }
-  return path;
+  return file;
 }
 
 // Converts every byte, also past a NUL, which the plain conversion would stop at.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "pipeline/TaskFields.h"
+#include "support/Handles.h"
 
 namespace bw {
 
@@ -59,11 +60,25 @@ class LongTasks {
   HANDLE downloadThread_ = nullptr;        // its thread; owned by DownloadFile
   bool downloadCollected_ = false;
   ChildOutput* output_ = nullptr;  // the output of the command being waited for
+  // The last good download, open so that nobody can change it: held from its check until the
+  // next download, so that every command that runs it (an installer may run twice) runs what
+  // was checked.
+  UniqueFileHandle downloadedHold_;
+};
+
+struct VerifiedFile {
+  std::string path;
+  UniqueFileHandle hold;  // open for reading only; nobody may write, rename or delete it
 };
 
 // Runs on the download thread: fetch into the internet cache, accept only a valid signature
 // by `publisher` (the signer certificate's name).
-std::string DownloadToCache(const std::string& url, const std::string& publisher);
+VerifiedFile DownloadToCache(const std::string& url, const std::string& publisher);
+
+// Opens `path` so that nobody can change it while the hold lasts, then checks through that
+// handle that `publisher` signed it. Raises the OS error when it cannot be held that way.
+VerifiedFile HoldVerifiedFile(const std::string& path, const std::string& publisher);
+
 std::string OemToAnsiString(const std::string& text);
 
 }  // namespace bw

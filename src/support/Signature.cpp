@@ -10,27 +10,55 @@
 
 namespace bw {
 
-bool VerifyFileSignature(const std::wstring& path) {
-  WINTRUST_FILE_INFO file = {};
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = path.c_str();
-
-  WINTRUST_DATA data = {};
-  data.cbStruct = sizeof data;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
-  data.dwStateAction = 0;
-
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-  // Wine leaves the last error alone; callers read the reason from there.
-  if (status != 0) SetLastError(static_cast<DWORD>(status));
-  return status == 0;
-}
-
 namespace {
+
+// Trust state kept open after a check, for the signer that the check itself found.
+class TrustState {
+ public:
+  explicit TrustState(WINTRUST_FILE_INFO& file) {
+    data_.cbStruct = sizeof data_;
+    data_.dwUIChoice = WTD_UI_NONE;
+    data_.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data_.dwUnionChoice = WTD_CHOICE_FILE;
+    data_.pFile = &file;
+    data_.dwStateAction = WTD_STATEACTION_VERIFY;
+  }
+  ~TrustState() {
+    data_.dwStateAction = WTD_STATEACTION_CLOSE;
+    Call();
+  }
+  TrustState(const TrustState&) = delete;
+  TrustState& operator=(const TrustState&) = delete;
+
+  bool Verify() {
+    const LONG status = Call();
+    // Wine leaves the last error alone; callers read the reason from there.
+    if (status != 0) SetLastError(static_cast<DWORD>(status));
+    return status == 0;
+  }
+
+  PCCERT_CONTEXT Signer() const {
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data_.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer =
+        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    return signer && signer->csCertChain > 0 ? signer->pasCertChain[0].pCert : nullptr;
+  }
+
+ private:
+  LONG Call() {
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    return WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
+  }
+
+  WINTRUST_DATA data_ = {};
+};
+
+std::string CertificateName(PCCERT_CONTEXT certificate) {
+  char name[512] = {};
+  const DWORD length =
+      CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
+  return length > 1 ? std::string(name) : std::string();
+}
 
 void CloseStore(HCERTSTORE store) { CertCloseStore(store, 0); }
 void CloseMessage(HCRYPTMSG message) { CryptMsgClose(message); }
@@ -41,6 +69,25 @@ using UniqueMessage = UniqueResource<detail::NullInvalid<HCRYPTMSG, CloseMessage
 using UniqueCertificate = UniqueResource<detail::NullInvalid<PCCERT_CONTEXT, FreeCertificate>>;
 
 }  // namespace
+
+bool VerifyFileSignature(const std::wstring& path) {
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof file;
+  file.pcwszFilePath = path.c_str();
+  return TrustState(file).Verify();
+}
+
+bool VerifyFileSignature(HANDLE handle, const std::wstring& path, std::string& signer) {
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof file;
+  file.pcwszFilePath = path.c_str();
+  file.hFile = handle;
+  TrustState state(file);
+  if (!state.Verify()) return false;
+  const PCCERT_CONTEXT certificate = state.Signer();
+  signer = certificate ? CertificateName(certificate) : std::string();
+  return true;
+}
 
 std::string GetFileSigner(const std::wstring& path) {
   UniqueStore store;
@@ -66,11 +113,7 @@ std::string GetFileSigner(const std::wstring& path) {
   UniqueCertificate signer(
       CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                                  CERT_FIND_SUBJECT_CERT, info.data(), nullptr));
-  if (!signer) return {};
-  char name[512] = {};
-  const DWORD length = CertGetNameStringA(signer.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
-                                          name, sizeof name);
-  return length > 1 ? std::string(name) : std::string();
+  return signer ? CertificateName(signer.get()) : std::string();
 }
 
 }  // namespace bw

@@ -1,4 +1,5 @@
-// The window's rules that need no window: drive texts, the browse folder, stored values.
+// The window's rules that need no window: drive texts, the browse folder, stored values, the
+// run state.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -85,6 +86,58 @@ TEST(RestoredStartTag, FollowsTheStoreReadingRules) {
   EXPECT_EQ(bw::RestoredStartTag("0", "5", 1), 5);
   EXPECT_EQ(bw::RestoredStartTag("2", "0", 1), 0);
   EXPECT_EQ(bw::RestoredStartTag("-1", "0", 1), std::nullopt);  // no restore at all
+}
+
+// Each story is a sequence of events with what the window must do on each.
+TEST(WindowState, OneRunAtATimeCloseAfterTheRunStoreWrittenOnceAndOnlyIfRead) {
+  using E = bw::WindowEvent;
+  const auto did = [](const bw::WindowActions& a) {
+    std::string text = std::string(a.read ? " read" : "") + (a.run ? " run" : "") +
+                       (a.write ? " write" : "") + (a.destroy ? " destroy" : "");
+    return text.empty() ? std::string("-") : text.substr(1);
+  };
+  const struct {
+    const char* name;
+    std::vector<std::pair<E, const char*>> steps;
+  } stories[] = {
+      {"closed when idle",
+       {{E::Shown, "read"},
+        {E::StoreRead, "-"},
+        {E::Shown, "-"},
+        {E::StartClick, "run"},
+        {E::RunEnded, "-"},
+        {E::CloseRequest, "write destroy"},
+        {E::CloseRequest, "-"},
+        {E::StartClick, "-"},
+        {E::Destroyed, "-"}}},
+      {"closed during a run",
+       {{E::Shown, "read"},
+        {E::StoreRead, "-"},
+        {E::StartClick, "run"},
+        {E::StartClick, "-"},
+        {E::CloseRequest, "write"},
+        {E::CloseRequest, "-"},
+        {E::StartClick, "-"},
+        {E::RunEnded, "destroy"},
+        {E::Destroyed, "-"}}},
+      {"destroyed without a close request",
+       {{E::Shown, "read"}, {E::StoreRead, "-"}, {E::Destroyed, "write"}, {E::Destroyed, "-"}}},
+      {"store not read",
+       {{E::Shown, "read"},
+        {E::Shown, "-"},
+        {E::StartClick, "run"},
+        {E::CloseRequest, "-"},
+        {E::RunEnded, "destroy"},
+        {E::Destroyed, "-"}}},
+      {"closed before it was shown", {{E::CloseRequest, "destroy"}, {E::Destroyed, "-"}}},
+  };
+  for (const auto& story : stories) {
+    bw::WindowState state;
+    for (size_t i = 0; i < story.steps.size(); ++i) {
+      EXPECT_EQ(did(bw::Advance(state, story.steps[i].first)), story.steps[i].second)
+          << story.name << ", step " << i + 1;
+    }
+  }
 }
 
 TEST(StorageRootKey, IsTheProgramNameWithoutExtension) {

@@ -52,10 +52,8 @@ class Faults : public ServedMachine {
   void SetUp() override {
     ServedMachine::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    StageWorker();
-    StageKit();
-    ASSERT_TRUE(bwtest::FileExists(Worker()));
-    ASSERT_TRUE(bwtest::FileExists(WinPEMarker()));
+    ASSERT_NO_FATAL_FAILURE(StageWorker());
+    ASSERT_NO_FATAL_FAILURE(StageKit());
     iso_ = *out_ / "Recovery.iso";
   }
 
@@ -279,11 +277,13 @@ std::string Bytes(const std::string& path) { return bwtest::ReadFileBytes(path);
 
 TEST_F(Faults, InstallLocationWithTrailingBackslashesIsCopiedFrom) {
   const std::string product = *out_ / "Product";
-  CreateDirectoryA(product.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryA(product.c_str(), nullptr)) << GetLastError();
   ASSERT_TRUE(
       CopyFileA(Standin("TXBWorker.exe").c_str(), (product + "\\TXBWorker.exe").c_str(), FALSE));
-  SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", product + "\\\\");
-  StageWorker(Standin("TXBWorker-6.1.5.9.exe"));  // an older staged copy is replaced
+  ASSERT_NO_FATAL_FAILURE(
+      SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", product + "\\\\"));
+  ASSERT_NO_FATAL_FAILURE(
+      StageWorker(Standin("TXBWorker-6.1.5.9.exe")));  // an older staged copy is replaced
   Run();
   ExpectDone();
   EXPECT_EQ(Bytes(Worker()), Bytes(Standin("TXBWorker.exe")));
@@ -292,14 +292,15 @@ TEST_F(Faults, InstallLocationWithTrailingBackslashesIsCopiedFrom) {
 TEST_F(Faults, InstallLocationThatIsTheWorkerFolderIsNotCopiedOntoItself) {
   std::string folder = WorkDir() + "\\TXB\\";
   CharUpperBuffA(folder.data(), static_cast<DWORD>(folder.size()));
-  SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", folder);
+  ASSERT_NO_FATAL_FAILURE(SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", folder));
   Run();
   ExpectDone();
   EXPECT_EQ(Bytes(Worker()), Bytes(Standin("TXBWorker.exe")));
 }
 
 TEST_F(Faults, InstallLocationNamingAMissingFolderInstallsTheWorker) {
-  SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", *out_ / "Gone");
+  ASSERT_NO_FATAL_FAILURE(
+      SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", *out_ / "Gone"));
   DeleteFileA(Worker().c_str());
   Run();
   EXPECT_TRUE(Logged("TXB Worker is missing.")) << log_;
@@ -309,10 +310,10 @@ TEST_F(Faults, InstallLocationNamingAMissingFolderInstallsTheWorker) {
 
 TEST_F(Faults, InstallLocationHoldingOnlyTheCompressedNameIsCopiedFrom) {
   const std::string product = *out_ / "Product";
-  CreateDirectoryA(product.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryA(product.c_str(), nullptr)) << GetLastError();
   ASSERT_TRUE(
       CopyFileA(Standin("TXBWorker.exe").c_str(), (product + "\\TXBWorker.ex_").c_str(), FALSE));
-  SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", product);
+  ASSERT_NO_FATAL_FAILURE(SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", product));
   DeleteFileA(Worker().c_str());
   Run();
   EXPECT_FALSE(Logged("TXB Worker is missing.")) << log_;
@@ -325,13 +326,13 @@ TEST_F(Faults, InstallLocationHoldingOnlyTheCompressedNameIsCopiedFrom) {
 // CopyFileA does not, so here this case guards the outcome rather than the refusal.)
 TEST_F(Faults, ReadOnlyStagedWorkerIsReplacedByTheInstalledOne) {
   const std::string product = *out_ / "Product";
-  CreateDirectoryA(product.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryA(product.c_str(), nullptr)) << GetLastError();
   const std::string installed = product + "\\TXBWorker.exe";
   ASSERT_TRUE(CopyFileA(Standin("TXBWorker.exe").c_str(), installed.c_str(), FALSE));
-  SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_READONLY);
-  SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", product);
-  StageWorker(Standin("TXBWorker-6.1.5.9.exe"));
-  SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_NO_FATAL_FAILURE(SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation", product));
+  ASSERT_NO_FATAL_FAILURE(StageWorker(Standin("TXBWorker-6.1.5.9.exe")));
+  ASSERT_TRUE(SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_READONLY));
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
     DeleteFileA(iso_.c_str());
@@ -352,7 +353,7 @@ class StagedWorkerVersion : public Faults, public ::testing::WithParamInterface<
 
 TEST_P(StagedWorkerVersion, DecidesWhetherTheBuildRuns) {
   const WorkerVersion& version = GetParam();
-  StageWorker(Standin(version.file));
+  ASSERT_NO_FATAL_FAILURE(StageWorker(Standin(version.file)));
   Run();
   if (!version.tooOld) {
     ExpectDone();
@@ -380,7 +381,7 @@ TEST_F(Faults, FileWhereTheWorkingFolderBelongsFailsTheRun) {
   const std::string away = workDir + ".away";
   bwtest::RemoveTree(away);
   ASSERT_TRUE(MoveFileA(workDir.c_str(), away.c_str())) << GetLastError();
-  bwtest::WriteFileBytes(workDir, "not a folder");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(workDir, "not a folder"));
   Run();
   const std::string log = log_;
   DeleteFileA(workDir.c_str());
@@ -404,7 +405,7 @@ TEST_F(Faults, IsoPathWithACharacterTheScriptCannotTakeIsRefused) {
 
 TEST_F(Faults, IsoPathWithBlanksParenthesesAmpersandAndBangWorks) {
   const std::string folder = *out_ / "Out (1) & co!";
-  CreateDirectoryA(folder.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << GetLastError();
   iso_ = folder + "\\Txb & Boot!.iso";
   Run();
   EXPECT_TRUE(Logged(" ISO \"" + iso_ + "\" x86 ...")) << log_;

@@ -1,10 +1,15 @@
 #include "Machine.h"
 
+#include <gtest/gtest.h>
+
 #include <commctrl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <tuple>
+
 #include "common/TestSupport.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 
 namespace machine {
@@ -32,49 +37,49 @@ std::string NoWindow(const bwdrive::App& app) {
 void SetString(HKEY root, const std::string& path, const std::string& name,
                const std::string& value) {
   bw::UniqueKey key;
-  RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr);
-  RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                            nullptr),
+            ERROR_SUCCESS)
+      << path;
+  ASSERT_EQ(RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>(value.size() + 1)),
+            ERROR_SUCCESS)
+      << path << "\\" << name;
 }
 
 void AcceptAgreement() {
   RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Bootwright");
-  SetString(HKEY_CURRENT_USER, kStoreKey, "bStart_Tag", "0");
+  ASSERT_NO_FATAL_FAILURE(SetString(HKEY_CURRENT_USER, kStoreKey, "bStart_Tag", "0"));
 }
 
 void StageWorker(const std::string& source) {
-  CreateDirectoryA(WorkDir().substr(0, WorkDir().rfind('\\')).c_str(), nullptr);
-  CreateDirectoryA(WorkDir().c_str(), nullptr);
-  CreateDirectoryA((WorkDir() + "\\TXB").c_str(), nullptr);
+  ASSERT_TRUE(bw::ForceDirectories(WorkDir() + "\\TXB")) << WorkDir() << ": " << GetLastError();
   SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_NORMAL);
-  CopyFileA(source.c_str(), Worker().c_str(), FALSE);
+  ASSERT_TRUE(CopyFileA(source.c_str(), Worker().c_str(), FALSE))
+      << source << " to " << Worker() << ": " << GetLastError();
 }
 
 void StageKit() {
   const std::string adk = WorkDir() + "\\ADK";
-  if (!bwtest::FileExists(DeploymentToolsMarker())) {
-    bwtest::RunProcess(bwtest::Quote(Standin("adksetup.exe")) +
-                       " /features OptionId.DeploymentTools /installpath " + bwtest::Quote(adk) +
-                       " /q");
-  }
-  if (!bwtest::FileExists(WinPEMarker())) {
-    bwtest::RunProcess(bwtest::Quote(Standin("adkwinpesetup.exe")) +
-                       " /features OptionId.WindowsPreinstallationEnvironment /installpath " +
-                       bwtest::Quote(adk) + " /q");
+  for (const auto& [marker, installer, feature] :
+       {std::tuple<std::string, const char*, const char*>{DeploymentToolsMarker(), "adksetup.exe",
+                                                          "DeploymentTools"},
+        {WinPEMarker(), "adkwinpesetup.exe", "WindowsPreinstallationEnvironment"}}) {
+    if (bwtest::FileExists(marker)) continue;
+    const bwtest::ProcessResult result =
+        bwtest::RunProcess(bwtest::Quote(Standin(installer)) + " /features OptionId." + feature +
+                           " /installpath " + bwtest::Quote(adk) + " /q");
+    ASSERT_EQ(result.exitCode, 0u) << installer << ": " << result.output;
+    ASSERT_TRUE(bwtest::FileExists(marker)) << marker;
   }
 }
 
-// Wine has no timeout.exe. The stand-ins go into system32 only (once, atomically: other
-// tests in this prefix run beside these and keep SysWow64 empty).
+// Wine has no timeout.exe. The stand-ins go into system32 only (other tests in this prefix
+// run beside these and keep SysWow64 empty).
 void StageConsoleTools() {
-  char system[MAX_PATH + 1] = {};
-  GetSystemDirectoryA(system, MAX_PATH);
   for (const char* tool : {"timeout.exe", "choice.exe"}) {
-    const std::string target = std::string(system) + "\\" + tool;
-    if (bwtest::FileExists(target)) continue;
-    const std::string staging = target + ".bw-" + std::to_string(GetCurrentProcessId());
-    CopyFileA(Standin(tool).c_str(), staging.c_str(), FALSE);
-    if (!MoveFileA(staging.c_str(), target.c_str())) DeleteFileA(staging.c_str());
+    ASSERT_NO_FATAL_FAILURE(bwtest::StageSystemTool(tool));
   }
 }
 

@@ -31,6 +31,7 @@ std::string Worker();                 // the staged worker
 // Why a start gave no window: a program that ended at once found no working display.
 std::string NoWindow(const bwdrive::App& app);
 
+// The set-up steps assert their outcome: call them in ASSERT_NO_FATAL_FAILURE.
 void SetString(HKEY root, const std::string& path, const std::string& name,
                const std::string& value);
 

@@ -39,11 +39,10 @@ class WizardRun : public ::testing::Test {
     for (const char* tool : {"adksetup.exe", "adkwinpesetup.exe", "TXBWorker.exe"}) {
       if (!bwtest::FileExists(Standin(tool))) GTEST_SKIP() << "stand-in " << tool << " not built";
     }
-    AcceptAgreement();
-    StageWorker();
-    StageKit();
-    ASSERT_TRUE(bwtest::FileExists(WinPEMarker()));
-    StageConsoleTools();
+    ASSERT_NO_FATAL_FAILURE(AcceptAgreement());
+    ASSERT_NO_FATAL_FAILURE(StageWorker());
+    ASSERT_NO_FATAL_FAILURE(StageKit());
+    ASSERT_NO_FATAL_FAILURE(StageConsoleTools());
     out_ = std::make_unique<bwtest::ScratchDir>("bwmedium");
   }
 
@@ -110,7 +109,7 @@ TEST_F(WizardRun, ClosingDuringARunLetsItFinishFirst) {
   App app;
   const std::string iso = *out_ / "Finished.iso";
   StartIsoRun(app, iso);
-  SetString(HKEY_CURRENT_USER, kStoreKey, "bStart_Tag", "unset");
+  ASSERT_NO_FATAL_FAILURE(SetString(HKEY_CURRENT_USER, kStoreKey, "bStart_Tag", "unset"));
   app.Close();
   // The flag is written at once, but the window stays until the run has ended.
   ASSERT_TRUE(bwdrive::WaitFor([] { return StoredTag() == "0"; }, kTimeout));

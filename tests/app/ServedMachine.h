@@ -20,8 +20,8 @@ class ServedMachine : public ::testing::Test {
     base_ = bwtest::HttpBase(BW_HTTP_STATE);
     ASSERT_FALSE(base_.empty()) << "the test HTTP server is not running (CTest starts it)";
     machine::EndStrayDism();
-    machine::AcceptAgreement();
-    machine::StageConsoleTools();
+    ASSERT_NO_FATAL_FAILURE(machine::AcceptAgreement());
+    ASSERT_NO_FATAL_FAILURE(machine::StageConsoleTools());
     machine::ServeDownloads(env_, base_);
     out_ = std::make_unique<bwtest::ScratchDir>("bwserved");
   }

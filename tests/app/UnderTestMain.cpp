@@ -8,6 +8,7 @@
 
 #include "app/Wizard.h"
 #include "app/uMain.h"
+#include "support/startup/ModuleEntries.h"
 #include "support/startup/Startup.h"
 
 namespace {
@@ -21,6 +22,7 @@ void Override(std::string& url, const char* variable) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  bw::LimitDllSearchToSystem();
   bw::DownloadSources sources = bw::FixedDownloadSources();
   Override(sources.product.url, "BW_TEST_PRODUCT_URL");
   Override(sources.deploymentTools.url, "BW_TEST_ADK_URL");

@@ -147,7 +147,38 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
   return result;
 }
 
+std::vector<std::string> ReadJournal(const std::string& path) {
+  std::vector<std::string> calls;
+  const std::string text = ReadFileBytes(path);
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) calls.push_back(line);
+    at = end + 1;
+  }
+  return calls;
+}
+
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+std::string SystemFolder() {
+  char system[MAX_PATH + 1] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  return system;
+}
+
+void StageSystemTool(const std::string& name) {
+  const std::string target = SystemFolder() + "\\" + name;
+  if (!FileExists(target)) {
+    const std::string staging = target + ".bw-" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CopyFileA((StandinDir() + "\\" + name).c_str(), staging.c_str(), FALSE))
+        << name << ": " << GetLastError();
+    if (!MoveFileA(staging.c_str(), target.c_str())) DeleteFileA(staging.c_str());
+  }
+  ASSERT_TRUE(FileExists(target)) << target;
+}
 
 STARTUPINFOA HiddenChildStartup(HANDLE input, HANDLE output) {
   STARTUPINFOA si = {};

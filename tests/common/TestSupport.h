@@ -1,10 +1,15 @@
 // What tests share: where things are, scratch folders, child processes, files.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "support/Errors.h"
 
 #include "support/Files.h"
 
@@ -63,7 +68,46 @@ ProcessResult RunProcess(const std::string& commandLine, const std::string& curr
 
 std::string Quote(const std::string& text);
 
+// Puts the stand-in of a console tool into the prefix's system32 unless one is there (once,
+// atomically: tests running beside each other share it); asserts that it is there afterwards.
+void StageSystemTool(const std::string& name);
+std::string SystemFolder();
+
 // Start-up information of a hidden child whose three standard streams are the given handles.
 STARTUPINFOA HiddenChildStartup(HANDLE input, HANDLE output);
+
+// The stand-ins' journal (BW_JOURNAL): one "<tool> <arguments>" per call, in order.
+std::vector<std::string> ReadJournal(const std::string& path);
+
+// The message of the E that `call` raised, or "(raised nothing)": compared with EXPECT_EQ, a
+// failure names the caller's line and what came instead. Other exceptions fail the test.
+template <typename E, typename Call>
+std::string MessageOf(Call&& call) {
+  try {
+    call();
+  } catch (const E& e) {
+    return e.Message();
+  }
+  return "(raised nothing)";
+}
+
+// The OS error that `call` raised, caught through the base class as the run's handler
+// catches it; use as EXPECT_TRUE(RaisesOSError(...)) so a failure names the caller's line.
+template <typename Call>
+::testing::AssertionResult RaisesOSError(Call&& call, DWORD code, const std::string& message) {
+  try {
+    call();
+  } catch (const bw::Exception& e) {
+    const auto* os = dynamic_cast<const bw::EOSError*>(&e);
+    if (!os) return ::testing::AssertionFailure() << "raised no EOSError but: " << e.Message();
+    if (os->ErrorCode != code || os->Message() != message) {
+      return ::testing::AssertionFailure()
+             << "raised code " << os->ErrorCode << " \"" << os->Message() << "\", expected code "
+             << code << " \"" << message << "\"";
+    }
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "raised nothing, expected code " << code;
+}
 
 }  // namespace bwtest

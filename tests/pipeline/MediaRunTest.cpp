@@ -7,6 +7,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/TestSupport.h"
@@ -47,14 +48,15 @@ std::string MediaWriter() {
 }
 std::string Standin(const std::string& name) { return bwtest::StandinDir() + "\\" + name; }
 
-// Creates the folders above a file, then the file.
+// Creates the folders above a file, then the file. Like CopyInto, it asserts: call it in
+// ASSERT_NO_FATAL_FAILURE where later steps need the file.
 void PutFile(const std::string& path, const std::string& bytes = "x") {
   ASSERT_TRUE(bw::ForceDirectories(path.substr(0, path.rfind('\\')))) << path;
-  WriteFileBytes(path, bytes);
+  ASSERT_NO_FATAL_FAILURE(WriteFileBytes(path, bytes));
 }
 
 void CopyInto(const std::string& source, const std::string& target) {
-  PutFile(target);
+  ASSERT_NO_FATAL_FAILURE(PutFile(target));
   ASSERT_TRUE(CopyFileA(source.c_str(), target.c_str(), FALSE)) << source << ": " << GetLastError();
 }
 
@@ -234,9 +236,9 @@ class MediaRunTest : public ::testing::Test {
   }
   // Worker staged and both kit parts installed, as an earlier run leaves them.
   void Prepared(const std::string& worker = "TXBWorker.exe") {
-    CopyInto(Standin(worker), Worker());
-    PutFile(DandISetEnv());
-    PutFile(Copype());
+    ASSERT_NO_FATAL_FAILURE(CopyInto(Standin(worker), Worker()));
+    ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
+    ASSERT_NO_FATAL_FAILURE(PutFile(Copype()));
   }
   void Run() { bStartClick(host, system); }
 
@@ -360,9 +362,9 @@ TEST_F(MediaRunTest, FirstRunInstallsEverythingInOrder) {
 
 TEST_F(MediaRunTest, RunWithEverythingInPlaceOnlyBuilds) {
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   // The embedded files of an earlier run are rewritten.
-  PutFile(WorkDir() + "\\bwrs.bat", "stale");
+  ASSERT_NO_FATAL_FAILURE(PutFile(WorkDir() + "\\bwrs.bat", "stale"));
   Run();
   ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
   EXPECT_EQ(ReadFileBytes(WorkDir() + "\\bwrs.bat"),
@@ -382,7 +384,7 @@ TEST_F(MediaRunTest, RunWithEverythingInPlaceOnlyBuilds) {
 
 TEST_F(MediaRunTest, IsoPathsThatTheScriptCanTake) {
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   bwtest::ScratchDir media("My Media (new)");
   for (const std::string& iso :
        {std::string(), media / "a&b;c,d=e.iso", std::string("c:/TXBRecovery.iso")}) {
@@ -395,8 +397,8 @@ TEST_F(MediaRunTest, IsoPathsThatTheScriptCanTake) {
 
 TEST_F(MediaRunTest, KitPartsAreTestedIndependently) {
   REQUIRE_STANDINS();
-  CopyInto(Standin("TXBWorker.exe"), Worker());
-  PutFile(DandISetEnv());
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker.exe"), Worker()));
+  ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
   Run();
   EXPECT_EQ(host.Only("download"),
             std::vector<std::string>{"download 10: " + kWinPEUrl + " by Microsoft Corporation"});
@@ -412,8 +414,8 @@ TEST_F(MediaRunTest, KitPartsAreTestedIndependently) {
 
 TEST_F(MediaRunTest, WorkerVersions) {
   REQUIRE_STANDINS();
-  PutFile(DandISetEnv());
-  PutFile(Copype());
+  ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
+  ASSERT_NO_FATAL_FAILURE(PutFile(Copype()));
   const struct {
     const char* file;
     const char* version;
@@ -426,7 +428,7 @@ TEST_F(MediaRunTest, WorkerVersions) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     host.events.clear();
-    CopyInto(Standin(c.file), Worker());
+    ASSERT_NO_FATAL_FAILURE(CopyInto(Standin(c.file), Worker()));
     Run();
     if (c.passes) {
       ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
@@ -439,8 +441,8 @@ TEST_F(MediaRunTest, WorkerVersions) {
 }
 
 TEST_F(MediaRunTest, WorkerStillMissingAfterItsInstallerIsTooOld) {
-  PutFile(DandISetEnv());
-  PutFile(Copype());
+  ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
+  ASSERT_NO_FATAL_FAILURE(PutFile(Copype()));
   host.installersWork = false;
   Run();
   ExpectFailure(ErrorLine(ERROR_NOT_SUPPORTED, "TXB Worker is too old (0.0.0.0)"));
@@ -459,14 +461,14 @@ TEST(WorkerVersionAccepted, FirstThreeNumbersCompareAsNumbers) {
 
 TEST_F(MediaRunTest, InstalledProductIsCopied) {
   REQUIRE_STANDINS();
-  PutFile(DandISetEnv());
-  PutFile(Copype());
+  ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
+  ASSERT_NO_FATAL_FAILURE(PutFile(Copype()));
   bwtest::ScratchDir product("product");
 
   // The product's copy replaces an older staged worker on every run.
-  CopyInto(Standin("TXBWorker-6.1.5.9.exe"), Worker());
-  CopyInto(Standin("TXBWorker-10.0.0.0.exe"), product / "TXBWorker.exe");
-  CopyInto(Standin("TXBWorker-6.1.5.9.exe"), product / "TXBWorker.ex_");
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker-6.1.5.9.exe"), Worker()));
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker-10.0.0.0.exe"), product / "TXBWorker.exe"));
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker-6.1.5.9.exe"), product / "TXBWorker.ex_"));
   SetInstallLocation(product.Path() + "\\");
   Run();
   ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
@@ -474,7 +476,7 @@ TEST_F(MediaRunTest, InstalledProductIsCopied) {
 
   // A product that ships only the packed name is staged under the .exe name.
   DeleteFileA((product / "TXBWorker.exe").c_str());
-  CopyInto(Standin("TXBWorker.exe"), product / "TXBWorker.ex_");
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker.exe"), product / "TXBWorker.ex_"));
   DeleteFileA(Worker().c_str());
   host.events.clear();
   Run();
@@ -493,11 +495,11 @@ TEST_F(MediaRunTest, InstalledProductIsCopied) {
 // Under wine64 both registry views are real; the 64-bit one is read first.
 TEST_F(MediaRunTest, InstalledProductIsFoundInEitherRegistryView) {
   REQUIRE_STANDINS();
-  PutFile(DandISetEnv());
-  PutFile(Copype());
+  ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
+  ASSERT_NO_FATAL_FAILURE(PutFile(Copype()));
   bwtest::ScratchDir in64("product64"), in32("product32");
-  CopyInto(Standin("TXBWorker-10.0.0.0.exe"), in64 / "TXBWorker.exe");
-  CopyInto(Standin("TXBWorker-6.10.2.0.exe"), in32 / "TXBWorker.exe");
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker-10.0.0.0.exe"), in64 / "TXBWorker.exe"));
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker-6.10.2.0.exe"), in32 / "TXBWorker.exe"));
   for (int views : {1, 2, 3}) {  // 64-bit, 32-bit, both
     DeleteUninstallKeys();
     if (views & 1) SetInstallLocation(in64.Path(), KEY_WOW64_64KEY);
@@ -511,8 +513,8 @@ TEST_F(MediaRunTest, InstalledProductIsFoundInEitherRegistryView) {
 
 TEST_F(MediaRunTest, EmptyInstallLocationInstallsTheProduct) {
   REQUIRE_STANDINS();
-  PutFile(DandISetEnv());
-  PutFile(Copype());
+  ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
+  ASSERT_NO_FATAL_FAILURE(PutFile(Copype()));
   SetInstallLocation("");
   Run();
   EXPECT_EQ(host.Only("download"),
@@ -522,9 +524,9 @@ TEST_F(MediaRunTest, EmptyInstallLocationInstallsTheProduct) {
 
 TEST_F(MediaRunTest, ProductInstalledInTheWorkerFolderIsNotCopiedOntoItself) {
   REQUIRE_STANDINS();
-  PutFile(DandISetEnv());
-  PutFile(Copype());
-  CopyInto(Standin("TXBWorker.exe"), Worker());
+  ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
+  ASSERT_NO_FATAL_FAILURE(PutFile(Copype()));
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker.exe"), Worker()));
   const std::string original = ReadFileBytes(Worker());
   // A copy onto itself would fail on the read-only file and end the run.
   ASSERT_TRUE(SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_READONLY));
@@ -544,10 +546,10 @@ TEST_F(MediaRunTest, ProductInstalledInTheWorkerFolderIsNotCopiedOntoItself) {
 TEST_F(MediaRunTest, FailedCopyNamesItsSource) {
   REQUIRE_STANDINS();
   bwtest::ScratchDir product("product");
-  CopyInto(Standin("TXBWorker.exe"), product / "TXBWorker.ex_");
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker.exe"), product / "TXBWorker.ex_"));
   SetInstallLocation(product.Path());
   // A folder in the worker's place cannot be overwritten.
-  PutFile(Worker() + "\\keep");
+  ASSERT_NO_FATAL_FAILURE(PutFile(Worker() + "\\keep"));
   Run();
   ASSERT_GE(host.events.size(), 9u);
   const std::string line = host.events[host.events.size() - 5];
@@ -557,7 +559,7 @@ TEST_F(MediaRunTest, FailedCopyNamesItsSource) {
 
 TEST_F(MediaRunTest, KitInstallerRefusingSilenceRunsOnceMoreInItsWindow) {
   REQUIRE_STANDINS();
-  CopyInto(Standin("TXBWorker.exe"), Worker());
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker.exe"), Worker()));
   host.exitCodes["adk"] = {2008};
   host.exitCodes["winpe"] = {2008};
   Run();
@@ -594,7 +596,7 @@ TEST_F(MediaRunTest, KitInstallerRefusingSilenceRunsOnceMoreInItsWindow) {
 
 TEST_F(MediaRunTest, OnlyASilent2008IsRetried) {
   REQUIRE_STANDINS();
-  CopyInto(Standin("TXBWorker.exe"), Worker());
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker.exe"), Worker()));
   struct Case {
     const char* kind;
     std::deque<long> codes;
@@ -623,8 +625,8 @@ TEST_F(MediaRunTest, OnlyASilent2008IsRetried) {
 // The kit's "installed, restart pending" codes; the product installer has no such codes.
 TEST_F(MediaRunTest, KitInstallerAskingForARestartHasSucceeded) {
   REQUIRE_STANDINS();
-  CopyInto(Standin("TXBWorker.exe"), Worker());
-  PutFile(DandISetEnv());
+  ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker.exe"), Worker()));
+  ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
   for (const std::deque<long>& codes : {std::deque<long>{3010}, std::deque<long>{2008, 1641}}) {
     host.events.clear();
     host.exitCodes["winpe"] = codes;
@@ -642,7 +644,7 @@ TEST_F(MediaRunTest, KitInstallerAskingForARestartHasSucceeded) {
 
 TEST_F(MediaRunTest, OtherFailuresEndTheRunIdle) {
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   host.exitCodes["build"] = {1};
   Run();
   ExpectFailure(ErrorLine(1));
@@ -683,7 +685,7 @@ TEST_F(MediaRunTest, WindowsOlderThanSevenIsRefused) {
 
 TEST_F(MediaRunTest, SevenAndLaterRun) {
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   for (WindowsVersion v : {WindowsVersion{2, 6, 1}, WindowsVersion{2, 6, 2},
                            WindowsVersion{2, 6, 3}, WindowsVersion{2, 10, 0}}) {
     system.version = v;
@@ -717,7 +719,7 @@ TEST_F(MediaRunTest, UnsafeIsoPathIsRefusedBeforeAnythingHappens) {
 
   // Only the ISO file is checked; a USB run does not use the field.
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   host.usb = true;
   host.events.clear();
   Run();
@@ -741,28 +743,25 @@ TEST_F(MediaRunTest, IsoTargetOutOfReachIsRefusedBeforeAnythingHappens) {
 TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
   system.windows = "D:\\Windows";
   host.usb = true;
-  for (char letter : {'D', 'd'}) {
+  const std::string windowsDrive =
+      ErrorLine(ERROR_NOT_SUPPORTED, "D: holds the running Windows and cannot be reformatted");
+  // The Windows drive in either case; a list without a selected drive gives no letter.
+  for (const auto& [letter, text, error] :
+       {std::tuple<char, std::string, std::string>{'D', "D: [SYSTEM]", windowsDrive},
+        {'d', "D: [SYSTEM]", windowsDrive},
+        {'\0', "", ErrorLine(ERROR_INVALID_DRIVE)},
+        {'1', "", ErrorLine(ERROR_INVALID_DRIVE)},
+        {' ', "", ErrorLine(ERROR_INVALID_DRIVE)}}) {
+    SCOPED_TRACE(text + " letter " + std::to_string(letter));
     host.events.clear();
     host.driveLetter = letter;
-    host.driveText = "D: [SYSTEM]";
+    host.driveText = text;
     Run();
     ASSERT_EQ(host.events.size(), 10u);
     host.events.erase(host.events.begin());
-    ExpectRun({"log: " + ErrorLine(ERROR_NOT_SUPPORTED,
-                                   "D: holds the running Windows and cannot be reformatted")});
+    ExpectRun({"log: " + error});
   }
   EXPECT_FALSE(FolderExists(Maker()));
-
-  // A list without a selected drive gives no letter.
-  for (char letter : {'\0', '1', ' '}) {
-    host.events.clear();
-    host.driveLetter = letter;
-    host.driveText = "";
-    Run();
-    ASSERT_EQ(host.events.size(), 10u);
-    host.events.erase(host.events.begin());
-    ExpectRun({"log: " + ErrorLine(ERROR_INVALID_DRIVE)});
-  }
 
   // The running system's own Windows folder, and the ISO mode, which never formats.
   host.events.clear();
@@ -772,7 +771,7 @@ TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
             "log: " + ErrorLine(ERROR_NOT_SUPPORTED,
                                 "C: holds the running Windows and cannot be reformatted"));
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   host.usb = false;
   host.driveLetter = 'D';
   host.events.clear();
@@ -783,7 +782,7 @@ TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
 // With more than two quotes after /c, cmd drops only the first and the last.
 TEST_F(MediaRunTest, UnderWow64TheScriptRunsInTheNativeInterpreter) {
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   system.wow64 = true;
   system.windows = "D:\\Win (x)\\";
   Run();
@@ -794,9 +793,9 @@ TEST_F(MediaRunTest, UnderWow64TheScriptRunsInTheNativeInterpreter) {
 
 TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   const std::string original = std::string("@echo off\n") + kTemplateCopy + "\r\nlast line";
-  PutFile(MediaWriter(), original);
+  ASSERT_NO_FATAL_FAILURE(PutFile(MediaWriter(), original));
 
   // ISO runs, and USB runs on other versions, leave it alone.
   for (WindowsVersion v :
@@ -819,9 +818,9 @@ TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
 
 TEST_F(MediaRunTest, DriversOfTheImagesArchitectureAreAnnounced) {
   REQUIRE_STANDINS();
-  Prepared();
-  PutFile(WorkDir() + "\\Drivers\\x86\\storage\\vmd\\iaStorVD.INF");
-  PutFile(WorkDir() + "\\Drivers\\amd64\\readme.txt");
+  ASSERT_NO_FATAL_FAILURE(Prepared());
+  ASSERT_NO_FATAL_FAILURE(PutFile(WorkDir() + "\\Drivers\\x86\\storage\\vmd\\iaStorVD.INF"));
+  ASSERT_NO_FATAL_FAILURE(PutFile(WorkDir() + "\\Drivers\\amd64\\readme.txt"));
   const std::string x86 =
       "log: Adding the drivers in " + WorkDir() + "\\Drivers\\x86 to the image.";
   Run();
@@ -853,7 +852,7 @@ TEST(HoldsDriverPackage, AnyInfFileBelowTheFolder) {
   }
   EXPECT_FALSE(HoldsDriverPackage(dir / "missing"));
   // Files that cmd's `for /r` does not list would not reach the script's decision either.
-  PutFile(dir / "hidden\\a.inf");
+  ASSERT_NO_FATAL_FAILURE(PutFile(dir / "hidden\\a.inf"));
   ASSERT_TRUE(SetFileAttributesA((dir / "hidden\\a.inf").c_str(), FILE_ATTRIBUTE_HIDDEN));
   EXPECT_FALSE(HoldsDriverPackage(dir / "hidden"));
 }
@@ -897,7 +896,7 @@ TEST_F(MediaRunTest, EveryEndingAsksForTheLogOnceTheWorkingFolderExists) {
   EXPECT_TRUE(host.saves.empty());
 
   REQUIRE_STANDINS();
-  Prepared();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
   host.usb = false;
   for (long code : {0L, 1L, -1L}) {  // done, failed, cancelled
     SCOPED_TRACE(code);
@@ -913,7 +912,8 @@ TEST_F(MediaRunTest, EveryEndingAsksForTheLogOnceTheWorkingFolderExists) {
 TEST(PatchMakeWinPEMedia, ReplacesOnlyTheFirstOccurrence) {
   bwtest::ScratchDir dir("patch");
   FakeSystem seven;
-  WriteFileBytes(dir / "m.cmd", std::string(kTemplateCopy) + "\nrem " + kTemplateCopy);
+  ASSERT_NO_FATAL_FAILURE(
+      WriteFileBytes(dir / "m.cmd", std::string(kTemplateCopy) + "\nrem " + kTemplateCopy));
   PatchMakeWinPEMedia(dir / "m.cmd", seven);
   EXPECT_EQ(ReadFileBytes(dir / "m.cmd"),
             std::string(kTemplateCopyFixed) + "\r\nrem " + kTemplateCopy + "\r\n");
@@ -923,7 +923,7 @@ TEST(PatchMakeWinPEMedia, LeavesOtherFilesAndNeverRaises) {
   bwtest::ScratchDir dir("patch");
   FakeSystem seven;
   const std::string text = "@echo off\nxcopy /HERKY \"%WORKINGDIR%\\%TEMPL%\" \"%DEST%\\\" >NUL\n";
-  WriteFileBytes(dir / "m.cmd", text);
+  ASSERT_NO_FATAL_FAILURE(WriteFileBytes(dir / "m.cmd", text));
   PatchMakeWinPEMedia(dir / "m.cmd", seven);
   EXPECT_EQ(ReadFileBytes(dir / "m.cmd"), text);
   EXPECT_NO_THROW(PatchMakeWinPEMedia(dir / "missing.cmd", seven));
@@ -939,18 +939,12 @@ TEST_F(MediaRunTest, ExtractResourceWritesTheCarriedBytes) {
     EXPECT_TRUE(SameBytes(dir / name, ReadFileBytes(bwtest::SourcePath("resources/" + lower))))
         << name;
   }
-  try {
-    ExtractResource(dir.Path(), "nothing.txt");
-    ADD_FAILURE() << "a missing resource must raise";
-  } catch (const Exception& e) {
-    EXPECT_NE(e.Message().find("nothing.txt"), std::string::npos) << e.Message();
-  }
-  try {
-    ExtractResource(dir / "no such folder", "bwrs.bat");
-    ADD_FAILURE() << "an uncreatable file must raise";
-  } catch (const Exception& e) {
-    EXPECT_NE(e.Message().find(dir / "no such folder\\bwrs.bat"), std::string::npos) << e.Message();
-  }
+  const std::string missing =
+      bwtest::MessageOf<Exception>([&] { ExtractResource(dir.Path(), "nothing.txt"); });
+  EXPECT_NE(missing.find("nothing.txt"), std::string::npos) << missing;
+  const std::string uncreatable =
+      bwtest::MessageOf<Exception>([&] { ExtractResource(dir / "no such folder", "bwrs.bat"); });
+  EXPECT_NE(uncreatable.find(dir / "no such folder\\bwrs.bat"), std::string::npos) << uncreatable;
 }
 
 TEST(GetSpecialFolder, ProgramFiles) {

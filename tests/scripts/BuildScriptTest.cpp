@@ -20,23 +20,6 @@ const char kPicture[] = "carried picture";
 const char kStartup[] = "@echo off\r\nrem carried start-up script\r\n";
 const char kWorker[] = "MZ carried worker";
 
-// For an x86 image the script takes timeout.exe and choice.exe from %SystemRoot%\SysWow64,
-// else system32.
-// Wine resets SystemRoot in every new process, so the host copies must lie in the prefix's
-// own system32; the console stand-ins go there (once, atomically: tests run in parallel).
-// SysWow64 stays empty, as on a 32-bit Windows, so every run takes the second copy.
-std::string HostTool(const char* name) {
-  char system[MAX_PATH] = {};
-  GetSystemDirectoryA(system, MAX_PATH);
-  std::string target = std::string(system) + "\\" + name;
-  if (!bwtest::FileExists(target)) {
-    std::string staging = target + ".bw-" + std::to_string(GetCurrentProcessId());
-    CopyFileA((bwtest::StandinDir() + "\\" + name).c_str(), staging.c_str(), FALSE);
-    if (!MoveFileA(staging.c_str(), target.c_str())) DeleteFileA(staging.c_str());
-  }
-  return target;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -65,17 +48,23 @@ class BuildScriptTest : public ::testing::Test {
           "WinPERoot"}) {
       env_.Unset(name);
     }
-    timeout_ = bwtest::ReadFileBytes(HostTool("timeout.exe"));
-    choice_ = bwtest::ReadFileBytes(HostTool("choice.exe"));
+    // For an x86 image the script takes timeout.exe and choice.exe from
+    // %SystemRoot%\SysWow64, else system32. Wine resets SystemRoot in every new process, so
+    // the host copies must lie in the prefix's own system32. SysWow64 stays empty, as on a
+    // 32-bit Windows, so every run takes the second copy.
+    ASSERT_NO_FATAL_FAILURE(bwtest::StageSystemTool("timeout.exe"));
+    ASSERT_NO_FATAL_FAILURE(bwtest::StageSystemTool("choice.exe"));
+    timeout_ = bwtest::ReadFileBytes(bwtest::SystemFolder() + "\\timeout.exe");
+    choice_ = bwtest::ReadFileBytes(bwtest::SystemFolder() + "\\choice.exe");
     ASSERT_FALSE(timeout_.empty());
     ASSERT_FALSE(choice_.empty());
 
     ASSERT_TRUE(bw::ForceDirectories(dir_ + "\\TXB"));
     ASSERT_TRUE(CopyFileA(bwtest::SourcePath("resources/bwrs.bat").c_str(),
                           (dir_ + "\\bwrs.bat").c_str(), FALSE));
-    bwtest::WriteFileBytes(dir_ + "\\winpe.jpg", kPicture);
-    bwtest::WriteFileBytes(dir_ + "\\startnet.cmd", kStartup);
-    bwtest::WriteFileBytes(dir_ + "\\TXB\\TXBWorker.exe", kWorker);
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir_ + "\\winpe.jpg", kPicture));
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir_ + "\\startnet.cmd", kStartup));
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir_ + "\\TXB\\TXBWorker.exe", kWorker));
     for (const auto& [installer, feature] :
          {std::pair<std::string, std::string>{"adksetup.exe", "DeploymentTools"},
           {"adkwinpesetup.exe", "WindowsPreinstallationEnvironment"}}) {
@@ -85,7 +74,7 @@ class BuildScriptTest : public ::testing::Test {
       ASSERT_EQ(result.exitCode, 0u) << installer << ": " << result.output;
     }
     ASSERT_TRUE(bw::ForceDirectories(scratch_ / "out (1)"));
-    UseTemp(scratch_ / "tmp");
+    ASSERT_NO_FATAL_FAILURE(UseTemp(scratch_ / "tmp"));
     env_.Set("BW_JOURNAL", journal_);
   }
 
@@ -103,7 +92,7 @@ class BuildScriptTest : public ::testing::Test {
                               architecture);
   }
 
-  std::vector<std::string> Journal() { return Lines(bwtest::ReadFileBytes(journal_)); }
+  std::vector<std::string> Journal() { return bwtest::ReadJournal(journal_); }
 
   std::string Build() const { return temp_ + "\\txbboot"; }
   std::string Mount() const { return Build() + "\\mount"; }
@@ -185,7 +174,7 @@ TEST_F(BuildScriptTest, IsoRunCallsTheKitInOrderAndFillsTheImage) {
 
 // A user profile such as "C:\Users\Ann Lee" puts a blank into the build folder's path.
 TEST_F(BuildScriptTest, UsbRunWithBlankInTempFolder) {
-  UseTemp(scratch_ / "Ann Lee\\Temp");
+  ASSERT_NO_FATAL_FAILURE(UseTemp(scratch_ / "Ann Lee\\Temp"));
   const std::string usb = scratch_ / "usb";
   ASSERT_TRUE(bw::ForceDirectories(usb));
   env_.Set("BW_UFD_DIR", usb);
@@ -241,8 +230,10 @@ TEST_F(BuildScriptTest, DriversOfTheImagesArchitectureGoInBeforeTheCommit) {
   const std::string drivers = dir_ + "\\Drivers";
   ASSERT_TRUE(bw::ForceDirectories(drivers + "\\amd64\\net\\e1d"));
   ASSERT_TRUE(bw::ForceDirectories(drivers + "\\x86\\storage"));
-  bwtest::WriteFileBytes(drivers + "\\amd64\\net\\e1d\\e1d.inf", "amd64 network");
-  bwtest::WriteFileBytes(drivers + "\\x86\\storage\\iaStor.INF", "x86 storage");
+  ASSERT_NO_FATAL_FAILURE(
+      bwtest::WriteFileBytes(drivers + "\\amd64\\net\\e1d\\e1d.inf", "amd64 network"));
+  ASSERT_NO_FATAL_FAILURE(
+      bwtest::WriteFileBytes(drivers + "\\x86\\storage\\iaStor.INF", "x86 storage"));
   const std::string media = "MakeWinPEMedia /ISO /F " + Quote(Build()) + " " + Quote(iso_);
   for (const auto& [architecture, inf, other] :
        {std::tuple<std::string, std::string, std::string>{"amd64", "e1d.inf", "iaStor.INF"},
@@ -264,9 +255,9 @@ TEST_F(BuildScriptTest, NoDriverPackageForTheArchitectureAddsNothing) {
   const std::string drivers = dir_ + "\\Drivers";
   ASSERT_TRUE(bw::ForceDirectories(drivers + "\\x86\\docs"));
   ASSERT_TRUE(bw::ForceDirectories(drivers + "\\amd64"));
-  bwtest::WriteFileBytes(drivers + "\\x86\\docs\\readme.txt", "");
-  bwtest::WriteFileBytes(drivers + "\\x86\\docs\\setup.info", "");
-  bwtest::WriteFileBytes(drivers + "\\amd64\\e1d.inf", "");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(drivers + "\\x86\\docs\\readme.txt", ""));
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(drivers + "\\x86\\docs\\setup.info", ""));
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(drivers + "\\amd64\\e1d.inf", ""));
   auto result = RunScript("ISO", iso_);
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_EQ(LastLine(result.output), "DONE!") << result.output;
@@ -294,12 +285,13 @@ TEST_P(ToolSourceTest, ImageGetsTheToolsOfItsArchitecture) {
   for (size_t at; (at = script.find("%SystemRoot%")) != std::string::npos;) {
     script.replace(at, 12, "%BW_WINDOWS%");
   }
-  bwtest::WriteFileBytes(dir_ + "\\bwrs.bat", script);
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir_ + "\\bwrs.bat", script));
   env_.Set("BW_WINDOWS", windows);
   env_.Set("BW_DISM_LOCALE_EXIT", "50");
   ASSERT_TRUE(bw::ForceDirectories(windows + "\\" + c.filled));
   for (const std::string tool : {"timeout.exe", "choice.exe"}) {
-    bwtest::WriteFileBytes(windows + "\\" + c.filled + "\\" + tool, tool + " from " + c.filled);
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(windows + "\\" + c.filled + "\\" + tool,
+                                                   tool + " from " + c.filled));
   }
 
   auto result = RunScript("ISO", iso_, c.arch);
@@ -371,7 +363,7 @@ TEST_P(GuardedStepTest, FailureEndsTheRunWithErrorAndTheStepsCode) {
   }
   if (name == "Drivers") {
     ASSERT_TRUE(bw::ForceDirectories(dir_ + "\\Drivers\\x86"));
-    bwtest::WriteFileBytes(dir_ + "\\Drivers\\x86\\a.inf", "");
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir_ + "\\Drivers\\x86\\a.inf", ""));
   }
 
   auto result = RunScript("ISO", iso_);

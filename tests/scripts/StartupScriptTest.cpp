@@ -80,7 +80,7 @@ class StartupScriptTest : public ::testing::Test {
     const std::string menu = "\r\nchoice /c 123 /t 15 /d 1 /n\r\n";
     ASSERT_EQ(Count(script, menu), 1u) << "the menu's choice command is not where expected";
     script.replace(script.find(menu) + 2, 6, bwtest::Quote(bwtest::StandinDir() + "\\choice.exe"));
-    bwtest::WriteFileBytes(scratch_ / "startnet.cmd", script);
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(scratch_ / "startnet.cmd", script));
 
     char path[32768] = {};
     GetEnvironmentVariableA("PATH", path, sizeof path);
@@ -111,11 +111,8 @@ class StartupScriptTest : public ::testing::Test {
       return text;
     };
     std::vector<std::string> calls;
-    std::istringstream in(bwtest::ReadFileBytes(scratch_ / "journal.txt"));
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (const std::string& line : bwtest::ReadJournal(scratch_ / "journal.txt")) {
       size_t toolEnd = line.find(' ');
-      if (line.find_first_not_of(' ') == std::string::npos) continue;
       std::string tool = line.substr(0, toolEnd);
       std::string rest = toolEnd == std::string::npos ? "" : line.substr(toolEnd + 1);
       // The program's own name or path may lead the arguments, quoted when it holds blanks.

@@ -2,7 +2,9 @@
 // wizard's and the build script's tests rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "common/TestSupport.h"
 #include "kit/KitFiles.h"
@@ -30,7 +32,7 @@ class KitStandinTest : public ::testing::Test {
     return bwtest::RunProcess(Quote(bwtest::StandinDir() + "\\" + tool) + " " + args);
   }
 
-  std::string Journal() { return bwtest::ReadFileBytes(journal_); }
+  std::vector<std::string> Journal() { return bwtest::ReadJournal(journal_); }
 
   bwtest::ScratchDir scratch_{"kit"};
   std::string journal_ = scratch_ / "journal.txt";
@@ -71,7 +73,8 @@ TEST_F(KitStandinTest, KitInstallersLayOutTheirFeatureOnly) {
             std::string::npos);
   EXPECT_EQ(media.find('\n'), media.find("\r\n") + 1) << "CR LF line ends";
 
-  EXPECT_EQ(Journal(), "adksetup " + tools + " /q\r\nadkwinpesetup " + winpe + " /q\r\n");
+  EXPECT_EQ(Journal(), (std::vector<std::string>{"adksetup " + tools + " /q",
+                                                 "adkwinpesetup " + winpe + " /q"}));
 }
 
 TEST_F(KitStandinTest, KitInstallersRefuseOtherSwitchesAndObeySteering) {
@@ -108,7 +111,7 @@ TEST_F(KitStandinTest, KitInstallersRefuseOtherSwitchesAndObeySteering) {
 
 TEST_F(KitStandinTest, ProductInstallerTakesExactlyTheWorkerComponent) {
   const std::string worker = scratch_ / "worker.exe";
-  bwtest::WriteFileBytes(worker, "MZ stand-in worker");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(worker, "MZ stand-in worker"));
   env_.Set("BW_WORKER_SOURCE", worker);
   const std::string dir = scratch_ / "Program Files (x86)\\Tessel Software\\Bootwright\\TXB";
   const std::string fixed = "/SP- /verysilent /noicons /LOG /COMPONENTS=\"TXB_Worker\" ";
@@ -116,7 +119,7 @@ TEST_F(KitStandinTest, ProductInstallerTakesExactlyTheWorkerComponent) {
   auto result = Run("Txb6Inst.exe", fixed + "/dir=" + Quote(dir));
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_EQ(bwtest::ReadFileBytes(dir + "\\TXBWorker.exe"), "MZ stand-in worker");
-  EXPECT_EQ(Journal(), "Txb6Inst " + fixed + "/dir=" + Quote(dir) + "\r\n");
+  EXPECT_EQ(Journal(), std::vector<std::string>{"Txb6Inst " + fixed + "/dir=" + Quote(dir)});
 
   const std::string other = scratch_ / "other";
   EXPECT_NE(Run("Txb6Inst.exe", fixed).exitCode, 0u);
@@ -135,10 +138,10 @@ TEST_F(KitStandinTest, ProductInstallerTakesExactlyTheWorkerComponent) {
   // Without BW_WORKER_SOURCE the worker beside the installer is installed.
   env_.Unset("BW_WORKER_SOURCE");
   const std::string download = scratch_ / "download";
-  CreateDirectoryA(download.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryA(download.c_str(), nullptr)) << GetLastError();
   ASSERT_TRUE(CopyFileA((bwtest::StandinDir() + "\\Txb6Inst.exe").c_str(),
                         (download + "\\Txb6Inst.exe").c_str(), FALSE));
-  bwtest::WriteFileBytes(download + "\\TXBWorker.exe", "MZ beside");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(download + "\\TXBWorker.exe", "MZ beside"));
   result =
       bwtest::RunProcess(Quote(download + "\\Txb6Inst.exe") + " " + fixed + "/dir=" + Quote(other));
   EXPECT_EQ(result.exitCode, 0u) << result.output;
@@ -182,7 +185,7 @@ TEST_F(WinPEToolsTest, MountCommitAndDiscard) {
   EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY));
   EXPECT_NE(Dism(mountArgs_).exitCode, 0u) << "mounted twice";
 
-  bwtest::WriteFileBytes(system32 + "\\added.txt", "added");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(system32 + "\\added.txt", "added"));
   EXPECT_EQ(Dism("/image:" + Quote(mount_) + " /Set-SysLocale:pl-PL").exitCode, 0u);
   result = Dism("/Unmount-Image /MountDir:" + Quote(mount_) + " /commit");
   ASSERT_EQ(result.exitCode, 0u) << result.output;
@@ -195,7 +198,7 @@ TEST_F(WinPEToolsTest, MountCommitAndDiscard) {
 
   const std::string committed = bwtest::ReadFileBytes(wim_);
   ASSERT_EQ(Dism(mountArgs_).exitCode, 0u);
-  bwtest::WriteFileBytes(system32 + "\\dropped.txt", "dropped");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(system32 + "\\dropped.txt", "dropped"));
   EXPECT_EQ(Dism("/Unmount-Image /MountDir:" + Quote(mount_) + " /discard").exitCode, 0u);
   EXPECT_EQ(bwtest::ReadFileBytes(wim_), committed);
   EXPECT_FALSE(bwtest::FileExists(system32 + "\\dropped.txt"));
@@ -250,7 +253,7 @@ TEST_F(WinPEToolsTest, CopypeAndMediaWriter) {
   env_.Unset("BW_COPYPE_EXIT");
 
   const std::string iso = scratch_ / "out (2)\\boot image.iso";
-  CreateDirectoryA((scratch_ / "out (2)").c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryA((scratch_ / "out (2)").c_str(), nullptr)) << GetLastError();
   ASSERT_EQ(Dism(mountArgs_).exitCode, 0u);
   EXPECT_NE(
       Run("kittool.exe", "MakeWinPEMedia /ISO /F " + Quote(build_) + " " + Quote(iso)).exitCode, 0u)
@@ -270,8 +273,8 @@ TEST_F(WinPEToolsTest, CopypeAndMediaWriter) {
   const std::string ufd = scratch_ / "usb drive";
   EXPECT_NE(Run("kittool.exe", "MakeWinPEMedia /UFD /F " + Quote(build_) + " \"E:\"").exitCode, 0u)
       << "no folder stands in for the drive";
-  CreateDirectoryA(ufd.c_str(), nullptr);
-  bwtest::WriteFileBytes(ufd + "\\old.txt", "formatted away");
+  ASSERT_TRUE(CreateDirectoryA(ufd.c_str(), nullptr)) << GetLastError();
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(ufd + "\\old.txt", "formatted away"));
   env_.Set("BW_UFD_DIR", ufd);
   result = Run("kittool.exe", "MakeWinPEMedia /UFD /F " + Quote(build_) + " \"E:\"");
   ASSERT_EQ(result.exitCode, 0u) << result.output;
@@ -289,20 +292,23 @@ TEST_F(WinPEToolsTest, CopypeAndMediaWriter) {
       << "DandISetEnv has not run";
   EXPECT_NE(Run("kittool.exe", "copype x86 " + Quote(scratch_ / "other")).exitCode, 0u);
 
-  EXPECT_NE(Journal().find("copype amd64 " + Quote(build_) + "\r\n"), std::string::npos);
-  EXPECT_NE(Journal().find("MakeWinPEMedia /UFD /F " + Quote(build_) + " \"E:\"\r\n"),
-            std::string::npos);
+  const std::vector<std::string> calls = Journal();
+  for (const std::string& call :
+       {"copype amd64 " + Quote(build_), "MakeWinPEMedia /UFD /F " + Quote(build_) + " \"E:\""}) {
+    EXPECT_NE(std::find(calls.begin(), calls.end(), call), calls.end()) << call;
+  }
 }
 
 TEST_F(KitStandinTest, Takeown) {
   const std::string file = scratch_ / "a (1).jpg";
-  bwtest::WriteFileBytes(file, "x");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(file, "x"));
   EXPECT_EQ(Run("takeown.exe", "/f " + Quote(file)).exitCode, 0u);
   EXPECT_NE(Run("takeown.exe", "/f " + Quote(scratch_ / "missing.jpg")).exitCode, 0u);
   auto result = Run("takeown.exe", "/f " + Quote(file) + " /r");
   EXPECT_NE(result.exitCode, 0u);
   EXPECT_NE(result.output.find("/r"), std::string::npos);
-  EXPECT_EQ(Journal().substr(0, Journal().find("\r\n")), "takeown /f " + Quote(file));
+  ASSERT_FALSE(Journal().empty());
+  EXPECT_EQ(Journal()[0], "takeown /f " + Quote(file));
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ class FileSecurity : public ::testing::Test {
     bw::InitWindowsSecurity();
     owner = bw::GetCurrentUserSid();
     file = dir / "protected.FBF";
-    bwtest::WriteFileBytes(file, "data");
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(file, "data"));
     const Dacl probe = ReadDacl(file);
     if (probe.error != ERROR_SUCCESS) {
       GTEST_SKIP() << "GetNamedSecurityInfoA cannot read a file's access list here (error "
@@ -141,14 +141,9 @@ TEST_F(FileSecurity, FailuresOfSetFileDacl) {
   EXPECT_THROW(bw::SetFileDACL(dir / "missing.FBF", "D:PAI(A;OICINP;FA;;;WD)"), bw::EOSError);
 
   const std::string bad = "D:PAI(nonsense)";
-  try {
-    bw::SetFileDACL(file, bad);
-    ADD_FAILURE() << "a malformed descriptor must raise";
-  } catch (const bw::EOSError& e) {
-    const std::string tail = ". " + file + ":" + bad;
-    EXPECT_EQ(e.Message().substr(e.Message().size() - std::min(e.Message().size(), tail.size())),
-              tail);
-  }
+  const std::string message = bwtest::MessageOf<bw::EOSError>([&] { bw::SetFileDACL(file, bad); });
+  const std::string tail = ". " + file + ":" + bad;
+  EXPECT_EQ(message.substr(message.size() - std::min(message.size(), tail.size())), tail);
 }
 
 TEST_F(FileSecurity, MissingEntriesRaiseOldWindowsVersion) {
@@ -157,13 +152,8 @@ TEST_F(FileSecurity, MissingEntriesRaiseOldWindowsVersion) {
   bw::pConvertStringSecurityDescriptorToSecurityDescriptorA = nullptr;
   bw::pConvertSidToStringSidA = nullptr;
   auto expectCode1150 = [](auto call, const char* details) {
-    try {
-      call();
-      ADD_FAILURE() << details << ": no error";
-    } catch (const bw::EOSError& e) {
-      EXPECT_EQ(e.ErrorCode, 1150u);
-      EXPECT_EQ(e.Message(), bw::ComposeErrorMessage(1150, {details}));
-    }
+    EXPECT_TRUE(bwtest::RaisesOSError(call, 1150, bw::ComposeErrorMessage(1150, {details})))
+        << details;
   };
   expectCode1150([&] { bw::SetFileDACL(file, "D:PAI(A;OICINP;FA;;;WD)"); }, "SetFileDACL");
   expectCode1150([] { bw::GetCurrentUserSid(); }, "CrrentUserSID");
@@ -179,19 +169,16 @@ TEST_F(FileSecurity, MissingEntriesRaiseOldWindowsVersion) {
 // caught there.
 TEST_F(FileSecurity, UncPathAsksForTheRemoteUser) {
   const std::string path = "\\\\bw-no-such-server\\share\\f.FBF";
-  try {
-    bw::ApplyFileSecurity(3, path, owner);
-    ADD_FAILURE() << "the remote user of a path without a connection was found";
-  } catch (const bw::EOSError& e) {
-    // Windows fails to name the share's user (details: the share); Wine names one for any
-    // share, and the account look-up on the server fails instead (details: user@server).
-    auto endsWith = [&](const std::string& tail) {
-      return e.Message().size() >= tail.size() &&
-             e.Message().compare(e.Message().size() - tail.size(), tail.size(), tail) == 0;
-    };
-    EXPECT_TRUE(endsWith(". \\\\bw-no-such-server\\share") || endsWith("@bw-no-such-server"))
-        << e.Message();
-  }
+  const std::string message =
+      bwtest::MessageOf<bw::EOSError>([&] { bw::ApplyFileSecurity(3, path, owner); });
+  // Windows fails to name the share's user (details: the share); Wine names one for any
+  // share, and the account look-up on the server fails instead (details: user@server).
+  auto endsWith = [&](const std::string& tail) {
+    return message.size() >= tail.size() &&
+           message.compare(message.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  EXPECT_TRUE(endsWith(". \\\\bw-no-such-server\\share") || endsWith("@bw-no-such-server"))
+      << message;
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ class FolderScan : public ::testing::Test {
     for (const char* file :
          {"\\A\\one.FBF", "\\A\\two.fbf", "\\A\\note.txt", "\\x.FBF\\y.FBF\\inner.FBF",
           "\\lower.fbf\\z.FBF", "\\My Data\\d.FBF"}) {
-      bwtest::WriteFileBytes(root + file, "data");
+      ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(root + file, "data"));
     }
   }
 
@@ -187,7 +187,7 @@ TEST(FileProtectTask, StopsWithinOneSliceWhenIdle) {
 TEST(FileProtectTask, WakeRequestCutsTheWaitShort) {
   bw::InitWindowsSecurity();
   bwtest::ScratchDir dir("bw-wake");
-  bwtest::WriteFileBytes(dir / "w.FBF", "data");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir / "w.FBF", "data"));
   std::atomic<int> applied{0};
   bw::TFileProtectTask::Options options;
   options.folderList = dir / "w.FBF";

@@ -98,12 +98,9 @@ TEST(Wow64, IsWow64WithoutWithAndWithFailingEntry) {
   EXPECT_EQ(bw::MapSysnativePath(path), path);
 
   bw::pIsWow64Process = FailingIsWow64Process;
-  try {
-    bw::MapSysnativePath(path);
-    ADD_FAILURE() << "a failing IsWow64Process must raise";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([&] { bw::MapSysnativePath(path); }, ERROR_ACCESS_DENIED,
+                                    bw::SystemErrorText(ERROR_ACCESS_DENIED)))
+      << "a failing IsWow64Process must raise";
   // A path without "\system32\" never needs the answer.
   EXPECT_EQ(bw::MapSysnativePath("C:\\x.exe"), "C:\\x.exe");
   bw::pIsWow64Process = saved;
@@ -134,12 +131,13 @@ TEST(SharedUtils, ServerWorkerCopy) {
   bwtest::ScratchDir dir("bw-worker");
   const std::string folder = dir.Path() + "\\";
   const std::string worker = bwtest::ReadFileBytes(bwtest::BinDir() + "\\bw_probe_versioned.exe");
-  bwtest::WriteFileBytes(folder + "TXBWorker.exe", worker);  // version 1.2.3.4
+  ASSERT_NO_FATAL_FAILURE(
+      bwtest::WriteFileBytes(folder + "TXBWorker.exe", worker));  // version 1.2.3.4
 
   bw::CopyServerWorker(folder, "1.2.9.9");
   EXPECT_FALSE(bwtest::FileExists(folder + "TXBWorker.ex_")) << "no server program here";
 
-  bwtest::WriteFileBytes(folder + "TXBServer.exe", "server");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(folder + "TXBServer.exe", "server"));
   bw::CopyServerWorker(folder, "1.20.3.4");
   bw::CopyServerWorker(folder, "2.2.3.4");
   EXPECT_FALSE(bwtest::FileExists(folder + "TXBWorker.ex_")) << "versions differ";
@@ -148,7 +146,7 @@ TEST(SharedUtils, ServerWorkerCopy) {
   ASSERT_TRUE(bwtest::FileExists(folder + "TXBWorker.ex_"));
   EXPECT_EQ(bwtest::ReadFileBytes(folder + "TXBWorker.ex_"), worker);
 
-  bwtest::WriteFileBytes(folder + "TXBWorker.ex_", "older copy");
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(folder + "TXBWorker.ex_", "older copy"));
   bw::CopyServerWorker(folder, "1.2.9.9");
   EXPECT_EQ(bwtest::ReadFileBytes(folder + "TXBWorker.ex_"), "older copy");
 }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/TestSupport.h"
 #include "support/Errors.h"
 #include "support/startup/FileProtect.h"
 #include "support/startup/ProcessUtils.h"
@@ -51,13 +52,9 @@ TEST(StartupSections, RunInOrderAndFinalizeInReverse) {
 
 TEST(StartupSections, FailingSectionFinalizesWhatRanItselfIncludedAndRethrows) {
   std::vector<std::string> log;
-  try {
-    StartupSections sections(Recorded(log, 5, 2));
-    FAIL() << "the failing section's exception did not reach the caller";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.Message(), "broken s2");
-    EXPECT_EQ(e.ErrorCode, 5u);
-  }
+  EXPECT_TRUE(
+      bwtest::RaisesOSError([&] { StartupSections sections(Recorded(log, 5, 2)); }, 5, "broken s2"))
+      << "the failing section's exception did not reach the caller";
   EXPECT_EQ(log, (std::vector<std::string>{"init s0", "init s1", "init s2", "fini s2", "fini s1",
                                            "fini s0"}));
 }
@@ -100,13 +97,9 @@ TEST(StartupSections, LibraryStartFailsWhenTheTaskCannotBeCreated) {
     };
   }
   bw::pConvertSidToStringSidA = nullptr;
-  try {
-    StartupSections started(std::move(sections));
-    FAIL() << "the start went through without the user's SID";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, 1150u);
-    EXPECT_EQ(e.Message(), bw::ComposeErrorMessage(1150, {"CrrentUserSID"}));
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([&] { StartupSections started(std::move(sections)); }, 1150,
+                                    bw::ComposeErrorMessage(1150, {"CrrentUserSID"})))
+      << "the start went through without the user's SID";
   EXPECT_EQ(finalized, (std::vector<std::string>{"FileProtect", "WindowsSecurity", "SymbolicLink",
                                                  "EncryptingFileSystem", "SystemInformation",
                                                  "ProcessUtils", "WOW64", "Unix", "Errors"}));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/TestSupport.h"
 #include "support/Errors.h"
 
 using namespace bw;
@@ -66,32 +67,17 @@ TEST(ComposeErrorMessage, JoinsDetailsWithFullStopOrBlank) {
 
 // RaiseOSError sets the last error before it raises, but this C++ runtime's thread-local
 // look-ups (TlsGetValue) clear it again while the exception travels; handlers read ErrorCode.
+// (RaisesOSError catches through the base, as the run's single handler does.)
 TEST(RaiseOSError, RaisesTheCodeWithTheBareSystemText) {
-  try {
-    RaiseOSError(5);
-    FAIL() << "no exception";
-  } catch (const EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, 5u);
-    EXPECT_EQ(e.Message(), SystemErrorText(5));
-  }
-  try {
-    RaiseOSError(1150, "(Windows 7+ or Windows Server 2008 R2+)");
-    FAIL() << "no exception";
-  } catch (const Exception& e) {  // caught through the base, as the run's single handler does
-    EXPECT_EQ(e.Message(), SystemErrorText(1150) + ". (Windows 7+ or Windows Server 2008 R2+)");
-    EXPECT_EQ(dynamic_cast<const EOSError&>(e).ErrorCode, 1150u);
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([] { RaiseOSError(5); }, 5, SystemErrorText(5)));
+  EXPECT_TRUE(bwtest::RaisesOSError(
+      [] { RaiseOSError(1150, "(Windows 7+ or Windows Server 2008 R2+)"); }, 1150,
+      SystemErrorText(1150) + ". (Windows 7+ or Windows Server 2008 R2+)"));
 }
 
 TEST(RaiseOSError, LastOSErrorAndChecks) {
   SetLastError(ERROR_FILE_NOT_FOUND);
-  try {
-    RaiseLastOSErrorEx();
-    FAIL() << "no exception";
-  } catch (const EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, 2u);
-    EXPECT_EQ(e.Message(), SystemErrorText(2));
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([] { RaiseLastOSErrorEx(); }, 2, SystemErrorText(2)));
 
   // Any non-zero value passes through unchanged.
   EXPECT_EQ(CheckLastError(1, "x"), 1);
@@ -100,30 +86,18 @@ TEST(RaiseOSError, LastOSErrorAndChecks) {
   EXPECT_EQ(CheckCode(-5, 50), -5);
 
   EXPECT_EQ(GetFileAttributesA("C:\\no\\such\\file"), INVALID_FILE_ATTRIBUTES);
-  try {
-    CheckLastError(CreateDirectoryA("C:\\no\\such\\parent\\child", nullptr), "the folder");
-    FAIL() << "no exception";
-  } catch (const EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(e.Message(), SystemErrorText(ERROR_PATH_NOT_FOUND) + ". the folder");
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError(
+      [] {
+        CheckLastError(CreateDirectoryA("C:\\no\\such\\parent\\child", nullptr), "the folder");
+      },
+      ERROR_PATH_NOT_FOUND, SystemErrorText(ERROR_PATH_NOT_FOUND) + ". the folder"));
   for (LONG code : {ERROR_ACCESS_DENIED, ERROR_NOT_CONNECTED}) {
-    try {
-      CheckWin32Error(code, "x");
-      FAIL() << "no exception for " << code;
-    } catch (const EOSError& e) {
-      EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(code));
-      EXPECT_EQ(e.Message(), SystemErrorText(code) + ". x");
-    }
+    EXPECT_TRUE(bwtest::RaisesOSError([code] { CheckWin32Error(code, "x"); },
+                                      static_cast<DWORD>(code), SystemErrorText(code) + ". x"));
   }
   CheckWin32Error(ERROR_SUCCESS, "x");
-  try {
-    CheckCode(false, 50, "TXB Worker is too old (0.0.0.0)");
-    FAIL() << "no exception";
-  } catch (const EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, 50u);
-    EXPECT_EQ(e.Message(), SystemErrorText(50) + ". TXB Worker is too old (0.0.0.0)");
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([] { CheckCode(false, 50, "TXB Worker is too old (0.0.0.0)"); },
+                                    50, SystemErrorText(50) + ". TXB Worker is too old (0.0.0.0)"));
 }
 
 TEST(SystemErrorMessage, CodeLineThenTheSystemText) {

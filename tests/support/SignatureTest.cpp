@@ -26,7 +26,7 @@ TEST(VerifyFileSignature, SignedUnsignedAlteredMissing) {
   std::string bytes = bwtest::ReadFileBytes(signedFile);
   ASSERT_GT(bytes.size(), 1024u);
   bytes[600] ^= 0x01;  // inside the code, covered by the hash
-  bwtest::WriteFileBytes(dir / "altered.exe", bytes);
+  ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir / "altered.exe", bytes));
   SetLastError(0);
   EXPECT_FALSE(VerifyFileSignature(Wide(dir / "altered.exe")));
   EXPECT_NE(GetLastError(), 0u);

@@ -155,13 +155,8 @@ TEST_F(RunCommand, AGrandchildThatKeepsWritingHoldsTheEndOnlyBriefly) {
 
 TEST_F(RunCommand, MissingProgramFailsWithCode2BeforeAnyWait) {
   const std::string command = "\"Z:\\no-such-folder\\no-such-program.exe\" x";
-  try {
-    tasks.RunCommand(command, 5, SW_HIDE);
-    FAIL() << "no exception";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, 2u);
-    EXPECT_EQ(e.Message(), bw::ErrorCodeMessage(2));
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([&] { tasks.RunCommand(command, 5, SW_HIDE); }, 2,
+                                    bw::ErrorCodeMessage(2)));
   EXPECT_EQ(view.Entries(), std::vector<std::string>{"Executing " + command + " ..."});
   EXPECT_TRUE(view.maxima.empty()) << "it waited";
   EXPECT_EQ(fields.TaskHandle, nullptr);
@@ -169,13 +164,8 @@ TEST_F(RunCommand, MissingProgramFailsWithCode2BeforeAnyWait) {
 
 TEST_F(RunCommand, NonZeroExitRaisesItsCodeAfterTheOutputWasLogged) {
   const std::string command = ChildCommand("hex 6f6b exit 7");
-  try {
-    tasks.RunCommand(command, 5, SW_HIDE);
-    FAIL() << "no exception";
-  } catch (const bw::EOSError& e) {
-    EXPECT_EQ(e.ErrorCode, 7u);
-    EXPECT_EQ(e.Message(), bw::ErrorCodeMessage(7));
-  }
+  EXPECT_TRUE(bwtest::RaisesOSError([&] { tasks.RunCommand(command, 5, SW_HIDE); }, 7,
+                                    bw::ErrorCodeMessage(7)));
   EXPECT_EQ(view.Entries(), (std::vector<std::string>{"Executing " + command + " ...", "ok"}));
   EXPECT_EQ(fields.TaskHandle, nullptr);
 }
@@ -203,12 +193,8 @@ TEST_F(RunCommand, CancelTerminatesOnlyTheChild) {
     const std::string command =
         ChildCommand("out 100 grandchild " + bwtest::Quote(grandchildPid) + " pidfile " +
                      bwtest::Quote(childPid) + " sleep 30000");
-    try {
-      tasks.RunCommand(command, 5, SW_HIDE);
-      FAIL() << "no exception";
-    } catch (const bw::EAbort& e) {
-      EXPECT_EQ(e.Message(), "Cancelled.");
-    }
+    EXPECT_EQ(bwtest::MessageOf<bw::EAbort>([&] { tasks.RunCommand(command, 5, SW_HIDE); }),
+              "Cancelled.");
     ASSERT_TRUE(child && grandchild);
     EXPECT_EQ(view.steps, cancelledAt) << "polled again after the click";
     EXPECT_EQ(view.Entries(), std::vector<std::string>{"Executing " + command + " ..."});
@@ -251,12 +237,7 @@ TEST_F(WaitForTask, EndsAtOnceWithoutATaskAndRaisesAPendingDownloadError) {
   EXPECT_EQ(view.steps, 0);
 
   fields.DownloadError = "it broke";
-  try {
-    tasks.WaitForTask(3);
-    FAIL() << "no exception";
-  } catch (const bw::EAbort& e) {
-    EXPECT_EQ(e.Message(), "it broke");
-  }
+  EXPECT_EQ(bwtest::MessageOf<bw::EAbort>([&] { tasks.WaitForTask(3); }), "it broke");
 }
 
 TEST_F(WaitForTask, CancelPressedBeforeTheWaitActsAtItsFirstPoll) {
@@ -277,13 +258,7 @@ struct DownloadFile : Tasks {
   }
   // The message of the EAbort that the download ends with.
   std::string Failure(const std::string& url) {
-    try {
-      tasks.DownloadFile(url, 5, kPublisher);
-    } catch (const bw::EAbort& e) {
-      return e.Message();
-    }
-    ADD_FAILURE() << "no EAbort for " << url;
-    return {};
+    return bwtest::MessageOf<bw::EAbort>([&] { tasks.DownloadFile(url, 5, kPublisher); });
   }
   void ExpectIdle() {
     EXPECT_EQ(fields.TaskHandle, nullptr);
@@ -319,14 +294,7 @@ TEST_F(DownloadFile, NotFoundFailsAndKeepsTheLastFile) {
 
 TEST_F(DownloadFile, UnsignedFileGivesTheOsErrorText) {
   const std::string message = Failure(base + "bw_task_child.exe");
-  char system[256] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 static_cast<DWORD>(TRUST_E_NOSIGNATURE), 0, system, sizeof system, nullptr);
-  std::string text = system;
-  while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.')) {
-    text.pop_back();
-  }
-  EXPECT_EQ(message, "System Error.  Code: -2146762496.\r\n" + text);
+  EXPECT_EQ(message, bw::SystemErrorMessage(static_cast<DWORD>(TRUST_E_NOSIGNATURE)));
   EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
   ExpectIdle();
 }
@@ -350,6 +318,49 @@ TEST_F(DownloadFile, OnlyTheExpectedPublishersSignaturePasses) {
   }
   EXPECT_EQ(fields.DownloadedFile, "earlier.exe");
   ExpectIdle();
+}
+
+// What was checked is what runs: from the check on, nobody can write, rename or delete the
+// file, also while it runs.
+TEST_F(DownloadFile, TheCheckedFileCannotBeChangedBeforeOrWhileItRuns) {
+  tasks.DownloadFile(base + "bw_task_child_signed.exe", 5, kPublisher);
+  const std::string file = fields.DownloadedFile;
+  auto expectRefused = [&file](const char* when) {
+    for (const DWORD access : {DWORD{GENERIC_WRITE}, DWORD{DELETE}}) {
+      bw::UniqueFileHandle other(CreateFileA(file.c_str(), access,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+      EXPECT_FALSE(other) << "opened for 0x" << std::hex << access << " " << when;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << when;
+    }
+  };
+  expectRefused("before the run");
+  int pumps = 0;
+  view.onPump = [&] {
+    if (++pumps == 2) expectRefused("while it runs");
+  };
+  tasks.RunCommand(bwtest::Quote(file) + " sleep 500", 5, SW_HIDE);
+  EXPECT_GE(pumps, 2);
+}
+
+TEST_F(DownloadFile, AFileHeldOpenForWritingFailsTheCheck) {
+  bwtest::ScratchDir dir("held");
+  const std::string copy = dir / "setup.exe";
+  ASSERT_TRUE(
+      CopyFileA((bwtest::BinDir() + "\\bw_task_child_signed.exe").c_str(), copy.c_str(), FALSE));
+  bw::UniqueFileHandle writer(CreateFileA(copy.c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(writer);
+  try {
+    bw::HoldVerifiedFile(copy, kPublisher);
+    ADD_FAILURE() << "a file open for writing was accepted";
+  } catch (const bw::EOSError& e) {
+    EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(e.Message().rfind("System Error.  Code: 32.\r\n", 0), 0u) << e.Message();
+  }
+  writer.reset();
+  EXPECT_TRUE(bw::HoldVerifiedFile(copy, kPublisher).hold);
 }
 
 // Cancel ends the step at once; the abandoned thread, still downloading, never touches what

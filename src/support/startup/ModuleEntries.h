@@ -19,6 +19,12 @@ Fn LoadedEntry(const char* module, const char* name) {
   return ProcEntry<Fn>(::GetModuleHandleA(module), name);
 }
 
+// Keeps every later DLL load (also the first call into a delay-loaded DLL) to the system
+// folder: the program's own folder may be one that others can write to, and the program runs
+// elevated. Where the system lacks the means (Windows 7 without its 2011 loader update), the
+// search stays as it was. First thing at the entry.
+void LimitDllSearchToSystem();
+
 // LoadLibraryA, counting a handle of 32 or less as failure (nullptr).
 HMODULE LoadModule(const char* name);
 
