@@ -10,6 +10,7 @@
 
 #include "app/ControlIds.h"
 #include "support/Errors.h"
+#include "support/Files.h"
 #include "support/Versions.h"
 
 namespace bw {
@@ -34,11 +35,6 @@ std::string WindowText(HWND hwnd) {
   const int got = GetWindowTextA(hwnd, text.data(), length + 1);
   text.resize(static_cast<size_t>(got > 0 ? got : 0));
   return text;
-}
-
-bool IsFolder(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 DriveInfo ProbeDrive(char letter) {
@@ -337,7 +333,7 @@ void TForm1::BrowseIsoFolder() {
   // The folder dialog wants a single-threaded apartment; set up on first use, it is slow.
   if (!comInitialized_)
     comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  std::string start = BrowseStartFolder(WindowText(ISOFile), IsFolder);
+  std::string start = BrowseStartFolder(WindowText(ISOFile), FolderExists);
   if (start == "\\") {
     char full[MAX_PATH + 1] = {};
     if (GetFullPathNameA("\\", MAX_PATH, full, nullptr)) start = full;

@@ -2,12 +2,12 @@
 
 #include <shlobj.h>
 
-#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <vector>
 
 #include "support/Errors.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 #include "support/MachineLock.h"
 #include "support/Paths.h"
@@ -49,36 +49,6 @@ constexpr DWORD kInstallRefusedSilently = 2008;
 
 const char kTemplateCopy[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%" "%DEST%\" >NUL)";
 const char kTemplateCopyFixed[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%\*.*" "%DEST%\*.*" >NUL)";
-
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Creates the folder and every missing parent; on failure the thread's last error says why.
-BOOL ForceDirectories(const std::string& folder) {
-  std::string path = folder;
-  while (path.size() > 1 && path.back() == '\\') path.pop_back();
-  if (path.empty()) {
-    SetLastError(ERROR_INVALID_NAME);
-    return FALSE;
-  }
-  if (FolderExists(path)) return TRUE;
-  const size_t slash = path.find_last_of('\\');
-  if (slash != std::string::npos && slash > 0 && !ForceDirectories(path.substr(0, slash))) {
-    return FALSE;
-  }
-  if (CreateDirectoryA(path.c_str(), nullptr)) return TRUE;
-  const DWORD error = GetLastError();
-  if (FolderExists(path)) return TRUE;  // made meanwhile by someone else
-  SetLastError(error);
-  return FALSE;
-}
 
 std::string WithoutTrailingBackslash(std::string path) {
   if (!path.empty() && path.back() == '\\') path.pop_back();
@@ -133,35 +103,6 @@ std::string FolderOf(const std::string& path) {
     }
   }
   return path.substr(0, end);
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  CheckLastError(static_cast<bool>(file), path);
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  for (;;) {
-    CheckLastError(ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr), path);
-    if (got == 0) break;
-    bytes.append(buffer, got);
-  }
-  return bytes;
-}
-
-void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  CheckLastError(static_cast<bool>(file), path);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
-    DWORD written = 0;
-    CheckLastError(WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr), path);
-    CheckCode(written == chunk, ERROR_WRITE_FAULT, path);
-    done += written;
-  }
 }
 
 // The text as a list of lines would hold it: CR, LF and CR LF all end a line, and every line,

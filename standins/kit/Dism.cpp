@@ -113,12 +113,12 @@ int MountImage(const Options& o) {
   std::string image = standin::FullPath(o.imageFile);
   std::string folder = standin::FullPath(o.mountDir);
   std::string bytes;
-  if (!standin::ReadWholeFile(image, bytes))
+  if (!bw::TryReadWholeFile(image, bytes))
     return Fail(ERROR_FILE_NOT_FOUND, "cannot read " + image);
   standin::Archive archive;
   if (!standin::ParseArchive(bytes, archive))
     return Fail(ERROR_INVALID_DATA, image + " is not an image");
-  if (!standin::FolderExists(folder)) return Fail(ERROR_PATH_NOT_FOUND, "no folder " + folder);
+  if (!bw::FolderExists(folder)) return Fail(ERROR_PATH_NOT_FOUND, "no folder " + folder);
   standin::Mount existing;
   if (standin::FindMount(folder, existing))
     return Fail(ERROR_ALREADY_EXISTS, "an image is already mounted at " + folder);
@@ -157,11 +157,11 @@ int UnmountImage(const Options& o) {
     if (!ok) return Fail(ERROR_READ_FAULT, "cannot read the mounted files");
     std::string old;
     standin::Archive before;
-    if (standin::ReadWholeFile(mount.image, old) && standin::ParseArchive(old, before)) {
+    if (bw::TryReadWholeFile(mount.image, old) && standin::ParseArchive(old, before)) {
       archive.settings = before.settings;
     }
     if (!mount.locale.empty()) archive.settings["locale"] = mount.locale;
-    if (!standin::WriteWholeFile(mount.image, standin::SerializeArchive(archive)))
+    if (!standin::PutFile(mount.image, standin::SerializeArchive(archive)))
       return Fail(ERROR_WRITE_FAULT, "cannot write " + mount.image);
   }
   std::printf("Unmounting image\n");
@@ -175,7 +175,7 @@ int CleanupMountpoints() {
   if (steered) return Fail(steered, "clean-up failed (BW_DISM_CLEANUP_EXIT)");
   // Only mounts whose folder or image is gone are stale; others may belong to a running build.
   for (const auto& [name, m] : standin::ReadMounts()) {
-    if (!standin::FolderExists(name) || !standin::FileExists(m.image)) standin::ForgetMount(name);
+    if (!bw::FolderExists(name) || !bw::FileExists(m.image)) standin::ForgetMount(name);
   }
   return Done();
 }
@@ -205,9 +205,9 @@ int AddDriver(const Options& o) {
   if (!standin::FindMount(folder, mount)) return Fail(1168, "no image is mounted at " + folder);
   std::string source = standin::FullPath(o.driver);
   std::vector<std::string> folders, files, packages;
-  if (standin::FileExists(source)) {
+  if (bw::FileExists(source)) {
     files.push_back(source);
-  } else if (standin::FolderExists(source)) {
+  } else if (bw::FolderExists(source)) {
     standin::ListTree(source, "", folders, files);
     for (std::string& file : files) file = source + "\\" + file;
   } else {
@@ -219,7 +219,7 @@ int AddDriver(const Options& o) {
   }
   if (packages.empty()) return Fail(2, "no driver package in " + source);
   const std::string inf = folder + "\\Windows\\INF";
-  if (!standin::MakeFolders(inf)) return Fail(29, "cannot write into " + inf);
+  if (!bw::ForceDirectories(inf)) return Fail(29, "cannot write into " + inf);
   for (const std::string& package : packages) {
     const std::string name = package.substr(package.rfind('\\') + 1);
     std::printf("Installing %s\n", package.c_str());

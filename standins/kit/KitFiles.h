@@ -1,5 +1,6 @@
-// File helpers of the kit's stand-ins, and the one container format that stands in for both a
-// WIM image and an ISO file: a readable header, then each folder and file with its bytes.
+// File helpers of the kit's stand-ins beyond support/Files.h, and the one container format
+// that stands in for both a WIM image and an ISO file: a readable header, then each folder
+// and file with its bytes.
 //
 //   BWIMAGE 1
 //   set locale en-US
@@ -17,17 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "support/Files.h"
+
 namespace standin {
-
-inline bool FileExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-inline bool FolderExists(const std::string& path) {
-  DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 inline std::string FullPath(const std::string& path) {
   char buffer[MAX_PATH * 4];
@@ -42,39 +35,12 @@ inline std::string ParentOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// Creates the folder and its missing parents.
-inline bool MakeFolders(const std::string& path) {
-  if (path.empty() || FolderExists(path)) return true;
-  std::string parent = ParentOf(path);
-  if (!parent.empty() && parent.size() < path.size() && !MakeFolders(parent)) return false;
-  return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-inline bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bytes.clear();
-  char buffer[65536];
-  DWORD got = 0;
-  bool ok = true;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0) {
-    bytes.append(buffer, got);
-  }
-  CloseHandle(file);
-  return ok;
-}
-
-inline bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  if (!MakeFolders(ParentOf(path))) return false;
+// Writes the file whole, making its folders and replacing a read-only one.
+inline bool PutFile(const std::string& path, const std::string& bytes) {
+  const std::string parent = ParentOf(path);
+  if (!parent.empty() && !bw::ForceDirectories(parent)) return false;
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size();
-  CloseHandle(file);
-  return ok;
+  return bw::TryWriteWholeFile(path, bytes);
 }
 
 // Every entry below `root`, folders before their contents, as paths relative to it.
@@ -186,7 +152,7 @@ inline Archive ArchiveOfTree(const std::string& root, bool& ok) {
   ok = true;
   for (const std::string& f : files) {
     std::string bytes;
-    ok = ReadWholeFile(root + "\\" + f, bytes) && ok;
+    ok = bw::TryReadWholeFile(root + "\\" + f, bytes) && ok;
     archive.files.emplace_back(f, bytes);
   }
   return archive;
@@ -194,11 +160,12 @@ inline Archive ArchiveOfTree(const std::string& root, bool& ok) {
 
 // Writes the archive's folders and files below `root`.
 inline bool ExtractArchive(const Archive& archive, const std::string& root, bool readOnly) {
-  bool ok = MakeFolders(root);
-  for (const std::string& folder : archive.folders) ok = MakeFolders(root + "\\" + folder) && ok;
+  bool ok = bw::ForceDirectories(root);
+  for (const std::string& folder : archive.folders)
+    ok = bw::ForceDirectories(root + "\\" + folder) && ok;
   for (const auto& [name, bytes] : archive.files) {
     std::string path = root + "\\" + name;
-    ok = WriteWholeFile(path, bytes) && ok;
+    ok = PutFile(path, bytes) && ok;
     if (readOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
   }
   return ok;

@@ -104,7 +104,7 @@ int main() {
   for (const Payload& item : kPayload) {
     std::string bytes, target = root + "\\" + item.path;
     if (!Resource(item.resource, bytes)) return standin::Fail(kName, 1, "damaged installer");
-    if (!standin::WriteWholeFile(target, bytes))
+    if (!standin::PutFile(target, bytes))
       return standin::Fail(kName, ERROR_ACCESS_DENIED, "cannot write " + target);
   }
   return 0;

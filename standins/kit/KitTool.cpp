@@ -54,15 +54,15 @@ int Copype(const std::vector<std::string>& args) {
   if (standin::Env("WinPERoot").empty())
     return standin::Fail(name, 1, "WinPERoot is not set; run DandISetEnv first");
   std::string build = standin::FullPath(args[1]);
-  if (standin::FolderExists(build) || standin::FileExists(build))
+  if (bw::FolderExists(build) || bw::FileExists(build))
     return standin::Fail(name, 1, "Destination directory exists: " + build);
   std::printf("Creating Windows PE customization working directory\n\n    %s\n\n", build.c_str());
-  bool ok = standin::MakeFolders(build + "\\mount") &&
-            standin::WriteWholeFile(build + "\\media\\bootmgr", "boot manager\r\n") &&
-            standin::WriteWholeFile(build + "\\media\\Boot\\BCD", "boot configuration\r\n") &&
-            standin::WriteWholeFile(build + "\\fwfiles\\etfsboot.com", "El Torito boot\r\n") &&
-            standin::WriteWholeFile(build + "\\media\\sources\\boot.wim",
-                                    standin::SerializeArchive(StockImage(arch)));
+  bool ok = bw::ForceDirectories(build + "\\mount") &&
+            standin::PutFile(build + "\\media\\bootmgr", "boot manager\r\n") &&
+            standin::PutFile(build + "\\media\\Boot\\BCD", "boot configuration\r\n") &&
+            standin::PutFile(build + "\\fwfiles\\etfsboot.com", "El Torito boot\r\n") &&
+            standin::PutFile(build + "\\media\\sources\\boot.wim",
+                             standin::SerializeArchive(StockImage(arch)));
   if (!ok) return standin::Fail(name, 1, "cannot create " + build);
   std::printf("Success\n");
   return 0;
@@ -83,7 +83,7 @@ int MakeWinPEMedia(const std::vector<std::string>& args) {
     return standin::Fail(name, 1, "WinPERoot is not set; run DandISetEnv first");
   std::string work = standin::FullPath(args[2]);
   std::string media = work + "\\media";
-  if (!standin::FileExists(media + "\\sources\\boot.wim"))
+  if (!bw::FileExists(media + "\\sources\\boot.wim"))
     return standin::Fail(name, 1, "Working directory is not valid: " + work);
   for (const auto& [folder, mount] : standin::ReadMounts()) {
     if (lstrcmpiA(mount.image.c_str(), (media + "\\sources\\boot.wim").c_str()) == 0)
@@ -94,11 +94,11 @@ int MakeWinPEMedia(const std::vector<std::string>& args) {
   if (!ok) return standin::Fail(name, 1, "cannot read " + media);
   if (iso) {
     std::string target = standin::FullPath(args[3]);
-    if (!standin::FolderExists(standin::ParentOf(target)))
+    if (!bw::FolderExists(standin::ParentOf(target)))
       return standin::Fail(name, 1, "no folder for " + target);
     std::printf("Creating %s...\n", target.c_str());
     medium.settings["medium"] = "iso";
-    if (!standin::WriteWholeFile(target, standin::SerializeArchive(medium)))
+    if (!standin::PutFile(target, standin::SerializeArchive(medium)))
       return standin::Fail(name, 1, "cannot write " + target);
   } else {
     const std::string& drive = args[3];
@@ -106,7 +106,7 @@ int MakeWinPEMedia(const std::vector<std::string>& args) {
       return standin::Fail(name, 1, "not a drive letter: " + drive);
     // Never a real drive: a folder named by the environment takes the drive's place.
     std::string root = standin::Env("BW_UFD_DIR");
-    if (root.empty() || !standin::FolderExists(root))
+    if (root.empty() || !bw::FolderExists(root))
       return standin::Fail(name, 1, "BW_UFD_DIR names no folder to stand in for " + drive);
     std::printf("Formatting %s...\nCopying files to %s...\n", drive.c_str(), drive.c_str());
     standin::EmptyFolder(root);

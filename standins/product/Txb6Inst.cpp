@@ -9,19 +9,11 @@
 #include <vector>
 
 #include "common/Journal.h"
+#include "support/Files.h"
 
 namespace {
 
 const char kName[] = "Txb6Inst";
-
-bool MakeFolders(const std::string& path) {
-  if (path.empty()) return false;
-  DWORD a = GetFileAttributesA(path.c_str());
-  if (a != INVALID_FILE_ATTRIBUTES) return (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  size_t slash = path.find_last_of('\\');
-  if (slash != std::string::npos && slash > 2 && !MakeFolders(path.substr(0, slash))) return false;
-  return CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
-}
 
 std::string OwnFolder() {
   char path[MAX_PATH * 4] = {};
@@ -66,7 +58,7 @@ int main() {
 
   std::string source = standin::Env("BW_WORKER_SOURCE", OwnFolder() + "\\TXBWorker.exe");
   while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-  if (!MakeFolders(folder))
+  if (!bw::ForceDirectories(folder))
     return standin::Fail(kName, ERROR_ACCESS_DENIED, "cannot create " + folder);
   std::string target = folder + "\\TXBWorker.exe";
   if (!CopyFileA(source.c_str(), target.c_str(), FALSE))

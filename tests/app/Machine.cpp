@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "common/TestSupport.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 
 namespace machine {
@@ -53,9 +54,7 @@ void AcceptAgreement() {
 }
 
 void StageWorker(const std::string& source) {
-  CreateDirectoryA(WorkDir().substr(0, WorkDir().rfind('\\')).c_str(), nullptr);
-  CreateDirectoryA(WorkDir().c_str(), nullptr);
-  CreateDirectoryA((WorkDir() + "\\TXB").c_str(), nullptr);
+  ASSERT_TRUE(bw::ForceDirectories(WorkDir() + "\\TXB")) << WorkDir() << ": " << GetLastError();
   SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_NORMAL);
   ASSERT_TRUE(CopyFileA(source.c_str(), Worker().c_str(), FALSE))
       << source << " to " << Worker() << ": " << GetLastError();

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/Files.h"
 #include "support/Handles.h"
 
 namespace bwtest {
@@ -33,36 +34,13 @@ std::string BinDir() {
 std::string StandinDir() { return BinDir() + "\\standins"; }
 
 std::string ReadFileBytes(const std::string& path) {
-  bw::UniqueFileHandle file(
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return {};
   std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    bytes.append(buffer, got);
-  }
-  return bytes;
+  return bw::TryReadWholeFile(path, bytes) ? bytes : std::string();
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  bw::UniqueFileHandle file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  ASSERT_TRUE(file) << "cannot create " << path << ": " << GetLastError();
-  DWORD written = 0;
-  ASSERT_TRUE(
-      WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-  ASSERT_EQ(written, bytes.size());
-}
-
-bool FileExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  ASSERT_TRUE(bw::TryWriteWholeFile(path, bytes))
+      << "cannot write " << path << ": " << GetLastError();
 }
 
 void RemoveTree(const std::string& path) {

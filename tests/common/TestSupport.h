@@ -11,6 +11,8 @@
 
 #include "support/Errors.h"
 
+#include "support/Files.h"
+
 namespace bwtest {
 
 // The source tree and the folder of the running test program, as Windows paths.
@@ -19,10 +21,12 @@ std::string SourcePath(const std::string& relative);  // forward or back slashes
 std::string BinDir();                                 // holds every built program
 std::string StandinDir();                             // the stand-ins of the outside tools
 
+using bw::FileExists;
+using bw::FolderExists;
+// Empty when the file cannot be read.
 std::string ReadFileBytes(const std::string& path);
+// Fails the test when the file cannot be written.
 void WriteFileBytes(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
 void RemoveTree(const std::string& path);
 
 // A fresh folder below the temporary folder, removed with everything in it at the end.

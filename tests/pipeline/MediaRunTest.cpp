@@ -13,6 +13,7 @@
 #include "common/TestSupport.h"
 #include "pipeline/MediaRun.h"
 #include "support/Errors.h"
+#include "support/Files.h"
 #include "support/Handles.h"
 
 using namespace bw;
@@ -50,10 +51,7 @@ std::string Standin(const std::string& name) { return bwtest::StandinDir() + "\\
 // Creates the folders above a file, then the file. Like CopyInto, it asserts: call it in
 // ASSERT_NO_FATAL_FAILURE where later steps need the file.
 void PutFile(const std::string& path, const std::string& bytes = "x") {
-  for (size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
-    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-  }
-  ASSERT_TRUE(FolderExists(path.substr(0, path.rfind('\\')))) << path;
+  ASSERT_TRUE(bw::ForceDirectories(path.substr(0, path.rfind('\\')))) << path;
   ASSERT_NO_FATAL_FAILURE(WriteFileBytes(path, bytes));
 }
 

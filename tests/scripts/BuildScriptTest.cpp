@@ -59,7 +59,7 @@ class BuildScriptTest : public ::testing::Test {
     ASSERT_FALSE(timeout_.empty());
     ASSERT_FALSE(choice_.empty());
 
-    ASSERT_TRUE(standin::MakeFolders(dir_ + "\\TXB"));
+    ASSERT_TRUE(bw::ForceDirectories(dir_ + "\\TXB"));
     ASSERT_TRUE(CopyFileA(bwtest::SourcePath("resources/bwrs.bat").c_str(),
                           (dir_ + "\\bwrs.bat").c_str(), FALSE));
     ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir_ + "\\winpe.jpg", kPicture));
@@ -73,13 +73,13 @@ class BuildScriptTest : public ::testing::Test {
                                        Quote(dir_ + "\\ADK") + " /q");
       ASSERT_EQ(result.exitCode, 0u) << installer << ": " << result.output;
     }
-    ASSERT_TRUE(standin::MakeFolders(scratch_ / "out (1)"));
+    ASSERT_TRUE(bw::ForceDirectories(scratch_ / "out (1)"));
     ASSERT_NO_FATAL_FAILURE(UseTemp(scratch_ / "tmp"));
     env_.Set("BW_JOURNAL", journal_);
   }
 
   void UseTemp(const std::string& temp) {
-    ASSERT_TRUE(standin::MakeFolders(temp));
+    ASSERT_TRUE(bw::ForceDirectories(temp));
     temp_ = temp;
     env_.Set("TEMP", temp);
     env_.Set("TMP", temp);
@@ -176,7 +176,7 @@ TEST_F(BuildScriptTest, IsoRunCallsTheKitInOrderAndFillsTheImage) {
 TEST_F(BuildScriptTest, UsbRunWithBlankInTempFolder) {
   ASSERT_NO_FATAL_FAILURE(UseTemp(scratch_ / "Ann Lee\\Temp"));
   const std::string usb = scratch_ / "usb";
-  ASSERT_TRUE(standin::MakeFolders(usb));
+  ASSERT_TRUE(bw::ForceDirectories(usb));
   env_.Set("BW_UFD_DIR", usb);
 
   auto result = RunScript("USB", "E:");
@@ -228,8 +228,8 @@ TEST_F(BuildScriptTest, ImageLeftMountedIsDiscardedByTheNextRun) {
 
 TEST_F(BuildScriptTest, DriversOfTheImagesArchitectureGoInBeforeTheCommit) {
   const std::string drivers = dir_ + "\\Drivers";
-  ASSERT_TRUE(standin::MakeFolders(drivers + "\\amd64\\net\\e1d"));
-  ASSERT_TRUE(standin::MakeFolders(drivers + "\\x86\\storage"));
+  ASSERT_TRUE(bw::ForceDirectories(drivers + "\\amd64\\net\\e1d"));
+  ASSERT_TRUE(bw::ForceDirectories(drivers + "\\x86\\storage"));
   ASSERT_NO_FATAL_FAILURE(
       bwtest::WriteFileBytes(drivers + "\\amd64\\net\\e1d\\e1d.inf", "amd64 network"));
   ASSERT_NO_FATAL_FAILURE(
@@ -253,8 +253,8 @@ TEST_F(BuildScriptTest, DriversOfTheImagesArchitectureGoInBeforeTheCommit) {
 // run is the one without drivers, call for call.
 TEST_F(BuildScriptTest, NoDriverPackageForTheArchitectureAddsNothing) {
   const std::string drivers = dir_ + "\\Drivers";
-  ASSERT_TRUE(standin::MakeFolders(drivers + "\\x86\\docs"));
-  ASSERT_TRUE(standin::MakeFolders(drivers + "\\amd64"));
+  ASSERT_TRUE(bw::ForceDirectories(drivers + "\\x86\\docs"));
+  ASSERT_TRUE(bw::ForceDirectories(drivers + "\\amd64"));
   ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(drivers + "\\x86\\docs\\readme.txt", ""));
   ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(drivers + "\\x86\\docs\\setup.info", ""));
   ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(drivers + "\\amd64\\e1d.inf", ""));
@@ -288,7 +288,7 @@ TEST_P(ToolSourceTest, ImageGetsTheToolsOfItsArchitecture) {
   ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir_ + "\\bwrs.bat", script));
   env_.Set("BW_WINDOWS", windows);
   env_.Set("BW_DISM_LOCALE_EXIT", "50");
-  ASSERT_TRUE(standin::MakeFolders(windows + "\\" + c.filled));
+  ASSERT_TRUE(bw::ForceDirectories(windows + "\\" + c.filled));
   for (const std::string tool : {"timeout.exe", "choice.exe"}) {
     ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(windows + "\\" + c.filled + "\\" + tool,
                                                    tool + " from " + c.filled));
@@ -358,11 +358,11 @@ TEST_P(GuardedStepTest, FailureEndsTheRunWithErrorAndTheStepsCode) {
     // the image blocks the copy from system32, and SysWow64 has none, so both copies fail.
     const std::string extra = scratch_ / "extra";
     const std::string tool = name == "TimeoutCopies" ? "timeout.exe" : "choice.exe";
-    ASSERT_TRUE(standin::MakeFolders(extra + "\\Windows\\System32\\" + tool));
+    ASSERT_TRUE(bw::ForceDirectories(extra + "\\Windows\\System32\\" + tool));
     env_.Set("BW_COPYPE_IMAGE_EXTRA", extra);
   }
   if (name == "Drivers") {
-    ASSERT_TRUE(standin::MakeFolders(dir_ + "\\Drivers\\x86"));
+    ASSERT_TRUE(bw::ForceDirectories(dir_ + "\\Drivers\\x86"));
     ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir_ + "\\Drivers\\x86\\a.inf", ""));
   }
 

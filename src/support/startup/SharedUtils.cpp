@@ -4,6 +4,7 @@
 
 #include <clocale>
 
+#include "support/Files.h"
 #include "support/Versions.h"
 #include "support/startup/ProcessUtils.h"
 #include "support/startup/Wow64.h"
@@ -18,11 +19,6 @@ EngineCallback EngineMessageHook = nullptr;
 EngineCallback EngineErrorHook = nullptr;
 
 namespace {
-
-bool FileExistsAt(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 void EngineMessage(const char*) {}
 void EngineError(const char*) {}
@@ -45,7 +41,7 @@ std::string MajorMinor(const std::string& version) {
 void CopyServerWorker(const std::string& folder, const std::string& programVersion) {
   const std::string worker = folder + "TXBWorker.exe";
   const std::string copy = folder + "TXBWorker.ex_";
-  if (!FileExistsAt(folder + "TXBServer.exe") || FileExistsAt(copy) || !FileExistsAt(worker)) {
+  if (!FileExists(folder + "TXBServer.exe") || FileExists(copy) || !FileExists(worker)) {
     return;
   }
   if (::lstrcmpiA(MajorMinor(GetFileVersionString(worker)).c_str(),

@@ -1,0 +1,86 @@
+#include "support/Files.h"
+
+#include <algorithm>
+
+#include "support/Handles.h"
+
+namespace bw {
+
+namespace {
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+
+// Closes the file without letting the close change the last error the caller is to see.
+BOOL FailClosing(UniqueFileHandle& file) {
+  const DWORD error = GetLastError();
+  file.reset();
+  SetLastError(error);
+  return FALSE;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+BOOL ForceDirectories(const std::string& folder) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '\\') path.pop_back();
+  if (path.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return FALSE;
+  }
+  if (FolderExists(path)) return TRUE;
+  const size_t slash = path.find_last_of('\\');
+  if (slash != std::string::npos && slash > 0 && !ForceDirectories(path.substr(0, slash))) {
+    return FALSE;
+  }
+  if (CreateDirectoryA(path.c_str(), nullptr)) return TRUE;
+  const DWORD error = GetLastError();
+  if (FolderExists(path)) return TRUE;  // made meanwhile by someone else
+  SetLastError(error);
+  return FALSE;
+}
+
+BOOL TryReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return FALSE;
+  char buffer[65536];
+  DWORD got = 0;
+  for (;;) {
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return FailClosing(file);
+    if (got == 0) return TRUE;
+    bytes.append(buffer, got);
+  }
+}
+
+BOOL TryWriteWholeFile(const std::string& path, const std::string& bytes) {
+  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return FALSE;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) {
+      return FailClosing(file);
+    }
+    if (written != chunk) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return FailClosing(file);
+    }
+    done += written;
+  }
+  return TRUE;
+}
+
+}  // namespace bw
