@@ -97,46 +97,45 @@ std::optional<int> RestoredStartTag(const std::optional<std::string>& formVersio
   return static_cast<int>(ParseStoredInteger(*storedTag).value_or(0));
 }
 
+namespace {
+
+// Moves `value` from `from` to `to`; false, and nothing moved, when it stood elsewhere.
+template <typename T>
+bool Move(T& value, T from, T to) {
+  if (value != from) return false;
+  value = to;
+  return true;
+}
+
+}  // namespace
+
 WindowActions Advance(WindowState& state, WindowEvent event) {
   using Phase = WindowState::Phase;
   using Store = WindowState::Store;
   WindowActions actions;
   switch (event) {
     case WindowEvent::Shown:
-      if (state.store == Store::NotShown) {
-        state.store = Store::Unread;
-        actions.read = true;
-      }
+      actions.read = Move(state.store, Store::NotShown, Store::Unread);
       break;
     case WindowEvent::StoreRead:
-      if (state.store == Store::Unread) state.store = Store::Read;
+      Move(state.store, Store::Unread, Store::Read);
       break;
     case WindowEvent::StartClick:
-      if (state.phase == Phase::Idle) {
-        state.phase = Phase::Running;
-        actions.run = true;
-      }
+      actions.run = Move(state.phase, Phase::Idle, Phase::Running);
       break;
     case WindowEvent::RunEnded:
-      if (state.phase == Phase::Running) state.phase = Phase::Idle;
-      if (state.phase == Phase::CloseAfterRun) {
-        state.phase = Phase::Closing;
-        actions.destroy = true;
+      if (!Move(state.phase, Phase::Running, Phase::Idle)) {
+        actions.destroy = Move(state.phase, Phase::CloseAfterRun, Phase::Closing);
       }
       break;
     case WindowEvent::CloseRequest:
     case WindowEvent::Destroyed:
-      if (state.store == Store::Read) {
-        state.store = Store::Written;
-        actions.write = true;
-      }
+      actions.write = Move(state.store, Store::Read, Store::Written);
       if (event == WindowEvent::Destroyed) {
         state.phase = Phase::Closing;
-      } else if (state.phase == Phase::Idle) {
-        state.phase = Phase::Closing;
-        actions.destroy = true;
-      } else if (state.phase == Phase::Running) {
-        state.phase = Phase::CloseAfterRun;
+      } else {
+        actions.destroy = Move(state.phase, Phase::Idle, Phase::Closing);
+        Move(state.phase, Phase::Running, Phase::CloseAfterRun);
       }
       break;
   }
