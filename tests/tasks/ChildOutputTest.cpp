@@ -1,11 +1,8 @@
-// The child's output pipe alone, with threads of this process as the child and as a grandchild
-// that inherited the write end.
+// The child's output pipe alone; the test writes as the child and as a grandchild.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "pipeline/ChildOutput.h"
 #include "support/Handles.h"
@@ -14,110 +11,70 @@ namespace {
 
 using bw::ChildOutput;
 
-constexpr std::size_t kForever = SIZE_MAX;
-
 std::string Pattern(std::size_t n) {
   std::string text(n, '\0');
   for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>('0' + i % 10);
   return text;
 }
 
-// Writes `bytes` of the pattern into its own copy of the write end, then holds the copy until
-// the writer goes away or closes it, as a child does when it ends. Declare writers before the
-// output: its read end then closes first, which frees a writer blocked on a full pipe.
-class Writer {
- public:
-  ~Writer() {
-    SetEvent(quit_.get());
-    if (thread_) WaitForSingleObject(thread_.get(), INFINITE);
-  }
-  void Start(const ChildOutput& output, std::size_t bytes, bool hold) {
-    bytes_ = bytes;
-    hold_ = hold;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), output.WriteEnd(), GetCurrentProcess(),
-                                pipe_.put(), 0, FALSE, DUPLICATE_SAME_ACCESS));
-    thread_.reset(CreateThread(nullptr, 0, Run, this, 0, nullptr));
-    ASSERT_TRUE(thread_);
-  }
-  HANDLE Thread() const { return thread_.get(); }
+// A child that wrote `bytes` of the pattern and ended. Returns the copy of the write end that
+// a grandchild of its would hold.
+bw::UniqueHandle ChildWrote(ChildOutput& output, std::size_t bytes) {
+  bw::UniqueHandle heir;
+  EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), output.WriteEnd(), GetCurrentProcess(),
+                              heir.put(), 0, FALSE, DUPLICATE_SAME_ACCESS));
+  const std::string text = Pattern(bytes);
+  DWORD written = 0;
+  EXPECT_TRUE(bytes == 0 || WriteFile(output.WriteEnd(), text.data(), static_cast<DWORD>(bytes),
+                                      &written, nullptr));
+  output.CloseWriteEnd();
+  output.StartReading();
+  return heir;
+}
 
- private:
-  static DWORD WINAPI Run(LPVOID self) {
-    auto& w = *static_cast<Writer*>(self);
-    const std::string block = Pattern(0x10000);
-    for (std::size_t done = 0; done < w.bytes_;) {
-      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(w.bytes_ - done, 0x10000 - 10));
-      DWORD written = 0;
-      if (!WriteFile(w.pipe_.get(), block.data() + done % 10, chunk, &written, nullptr)) break;
-      done += written;
-    }
-    if (w.hold_) WaitForSingleObject(w.quit_.get(), INFINITE);
-    w.pipe_.reset();
-    return 0;
-  }
-
-  std::size_t bytes_ = 0;
-  bool hold_ = false;
-  bw::UniqueHandle pipe_;
-  bw::UniqueHandle quit_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-  bw::UniqueHandle thread_;
-};
-
-// What the child wrote is read while it runs; its first bytes are kept, up to the limit.
 TEST(ChildOutput, HeadHoldsTheFirstBytesTheChildWrote) {
-  for (std::size_t bytes :
-       {std::size_t{0}, std::size_t{10}, std::size_t{70000}, std::size_t{4} << 20}) {
+  for (std::size_t bytes : {0, 10, 70000}) {
     SCOPED_TRACE(bytes);
-    Writer child;
     ChildOutput output;
-    ASSERT_NO_FATAL_FAILURE(child.Start(output, bytes, false));
-    output.CloseWriteEnd();
-    output.StartReading();
-    // 4 MB do not fit into the pipe: this ends only if the waits drain it.
-    while (output.WaitFor(child.Thread(), 100) == WAIT_TIMEOUT) {
-    }
+    ChildWrote(output, bytes).reset();  // no grandchild: the pipe breaks
     output.Finish(100, [] { return false; });
     EXPECT_EQ(output.Head(), Pattern(std::min(bytes, ChildOutput::kMaxHead)));
   }
 }
 
-// After the child's end, a grandchild's copy of the write end holds the finish no longer than
-// its limit, and Cancel (stop) ends it at once. A finish that waited for the grandchild would
-// take the 60 s of its limit, or for ever.
+// A grandchild's copy of the write end holds the finish no longer than its limit, and stop
+// (Cancel) ends it sooner. When asked, the grandchild writes more, so the pipe is never found
+// empty. A finish that waited for the grandchild would take the 60 s of its limit, or for ever.
 TEST(ChildOutput, FinishDoesNotWaitForAGrandchild) {
   const struct {
     const char* name;
-    std::size_t heirBytes;
+    bool writes;
     DWORD limitMs;
-    bool stop;
+    int stopAt;  // the ask that says stop, or 0
   } cases[] = {
-      {"quiet grandchild", 0, 60000, false},
-      {"grandchild that keeps writing", kForever, 100, false},
-      {"grandchild that keeps writing, Cancel", kForever, 60000, true},
+      {"quiet grandchild", false, 60000, 0},
+      {"grandchild that keeps writing", true, 100, 0},
+      {"grandchild that keeps writing, Cancel", true, 60000, 2},
   };
+  const std::string more = Pattern(0x10000);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Writer child, heir;
     ChildOutput output;
-    ASSERT_NO_FATAL_FAILURE(heir.Start(output, c.heirBytes, true));
-    ASSERT_NO_FATAL_FAILURE(child.Start(output, 10, false));
-    output.CloseWriteEnd();
-    output.StartReading();
-    while (output.WaitFor(child.Thread(), 100) == WAIT_TIMEOUT) {
-    }
+    const bw::UniqueHandle heir = ChildWrote(output, 10);
     int asks = 0;
     const ULONGLONG start = GetTickCount64();
     output.Finish(c.limitMs, [&] {
-      ++asks;
-      return c.stop;
+      DWORD written = 0;
+      if (c.writes) WriteFile(heir.get(), more.data(), 0x10000, &written, nullptr);
+      // After 30 s also, so that a fault fails here instead of hanging.
+      return ++asks == c.stopAt || GetTickCount64() - start > 30000;
     });
     EXPECT_LT(GetTickCount64() - start, 30000u);
-    if (c.stop) {
-      EXPECT_EQ(asks, 1);
+    if (c.stopAt != 0) {
+      EXPECT_EQ(asks, c.stopAt);
     }
-    if (c.heirBytes == 0) {
-      EXPECT_EQ(output.Head(), "0123456789");
-    }
+    EXPECT_EQ(output.Head().substr(0, 10), "0123456789");
+    EXPECT_EQ(output.Head().size() > 10, c.writes);
   }
 }
 
