@@ -2,12 +2,10 @@
 
 #include <urlmon.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "pipeline/ChildOutput.h"
 #include "support/Errors.h"
 #include "support/Handles.h"
 #include "support/Signature.h"
@@ -18,15 +16,11 @@ namespace {
 
 constexpr DWORD kPollMs = 100;
 constexpr int kStepsPerWeight = 10;
-constexpr DWORD kCancelledExitCode = ERROR_CANCELLED;  // 1223
-constexpr DWORD kPipeBufferSize = 0x100000;
-constexpr std::size_t kMaxShownOutput = 0xFFFF;
-constexpr DWORD kDownloadPathLength = MAX_PATH;  // the buffer holds one more, for the NUL
+constexpr DWORD kCancelledExitCode = ERROR_CANCELLED;     // 1223
+constexpr DWORD kDownloadPathLength = MAX_PATH;           // the buffer holds one more, for the NUL
 constexpr DWORD kDownloadFlags = BINDF_GETNEWESTVERSION;  // never an old copy
 constexpr DWORD kChildStartupFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;  // 0x101
 constexpr DWORD kChildCreationFlags = NORMAL_PRIORITY_CLASS;                       // 0x20
-constexpr DWORD kReadChunk = 0x100000;
-constexpr int kReadBurst = 16;
 
 // The download thread's form of an OS error: it also names codes (HRESULTs of the trust
 // service) that have no text of the library's own.
@@ -64,135 +58,6 @@ struct DownloadJob {
   std::string publisher;
   VerifiedFile file;
   std::string error;
-};
-
-// The child writes into a pipe whose read end is overlapped, so the waiting loop can drain it
-// as data arrive without a thread of its own and without ever waiting for the writers to
-// close: a grandchild that inherited the write end may outlive the child.
-class ChildOutput {
- public:
-  ChildOutput() : buffer_(kReadChunk) {
-    static std::atomic<unsigned> serial{0};
-    char name[96];
-    std::snprintf(name, sizeof name, "\\\\.\\pipe\\bootwright-output-%lu-%u",
-                  static_cast<unsigned long>(GetCurrentProcessId()), serial++);
-    readEnd_.reset(CreateNamedPipeA(
-        name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
-        kPipeBufferSize, 0, nullptr));
-    CheckLastError(static_cast<bool>(readEnd_));
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    writeEnd_.reset(CreateFileA(name, GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    CheckLastError(static_cast<bool>(writeEnd_));
-    event_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    CheckLastError(static_cast<bool>(event_));
-  }
-
-  ~ChildOutput() { StopReading(); }
-  ChildOutput(const ChildOutput&) = delete;
-  ChildOutput& operator=(const ChildOutput&) = delete;
-
-  HANDLE WriteEnd() const { return writeEnd_.get(); }
-  // Once the child holds its copy: the pipe then breaks when the child and its heirs are gone.
-  void CloseWriteEnd() { writeEnd_.reset(); }
-
-  HANDLE ReadyEvent() const { return event_.get(); }
-  bool Reading() const { return pending_; }
-
-  void StartReading() { Issue(); }
-
-  // After ReadyEvent was signalled: keep what the read brought and start the next one.
-  void TakeCompleted() {
-    if (!pending_) return;
-    DWORD got = 0;
-    if (!GetOverlappedResult(readEnd_.get(), &overlapped_, &got, FALSE)) {
-      if (GetLastError() == ERROR_IO_INCOMPLETE) return;
-      pending_ = false;  // broken: every writer has gone
-      return;
-    }
-    pending_ = false;
-    Keep(got);
-    Issue();
-  }
-
-  // After the child's end every byte it wrote is in the pipe or already taken: take what is
-  // there now and stop, without waiting for writers that outlive it. One that keeps writing
-  // is read for one poll at most, and `stop` (asked between reads) ends it sooner.
-  template <typename Stop>
-  void Finish(Stop&& stop) {
-    const ULONGLONG deadline = GetTickCount64() + kPollMs;
-    while (pending_ && !stop()) {
-      DWORD got = 0;
-      if (GetOverlappedResult(readEnd_.get(), &overlapped_, &got, FALSE)) {
-        pending_ = false;
-        Keep(got);
-        Issue();
-      } else if (GetLastError() != ERROR_IO_INCOMPLETE) {
-        pending_ = false;
-        break;
-      } else {
-        DWORD available = 0;
-        if (!PeekNamedPipe(readEnd_.get(), nullptr, 0, nullptr, &available, nullptr) ||
-            available == 0) {
-          break;
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) break;
-        // the pending read is taking those bytes
-        WaitForSingleObject(event_.get(), static_cast<DWORD>(deadline - now));
-      }
-      if (GetTickCount64() >= deadline) break;
-    }
-    StopReading();
-  }
-
-  // The first bytes the child wrote, at most kMaxShownOutput.
-  const std::string& Head() const { return head_; }
-
- private:
-  // Starts the next read. Reads that complete at once are taken here, a few in a row, so
-  // a fast writer costs one wait per burst rather than one per read.
-  void Issue() {
-    for (int burst = 0;; ++burst) {
-      overlapped_ = {};
-      overlapped_.hEvent = event_.get();
-      const BOOL done = ReadFile(readEnd_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()),
-                                 nullptr, &overlapped_);
-      if (!done && GetLastError() != ERROR_IO_PENDING) {
-        pending_ = false;  // broken: every writer has gone
-        return;
-      }
-      pending_ = true;
-      if (!done || burst == kReadBurst) return;  // the event tells when it is there
-      DWORD got = 0;
-      pending_ = false;
-      if (!GetOverlappedResult(readEnd_.get(), &overlapped_, &got, FALSE)) return;
-      Keep(got);
-    }
-  }
-
-  void Keep(DWORD got) {
-    const std::size_t room = kMaxShownOutput - head_.size();
-    head_.append(buffer_.data(), std::min<std::size_t>(got, room));
-  }
-
-  // The read must be over before its buffer and OVERLAPPED go away.
-  void StopReading() {
-    if (!pending_) return;
-    CancelIoEx(readEnd_.get(), &overlapped_);
-    DWORD got = 0;
-    if (GetOverlappedResult(readEnd_.get(), &overlapped_, &got, TRUE)) Keep(got);
-    pending_ = false;
-  }
-
-  UniqueFileHandle readEnd_;
-  UniqueFileHandle writeEnd_;
-  UniqueHandle event_;
-  OVERLAPPED overlapped_ = {};
-  std::vector<char> buffer_;
-  bool pending_ = false;
-  std::string head_;
 };
 
 namespace {
@@ -247,21 +112,7 @@ void LongTasks::AddLog(const std::string& text) {
 // One poll: like waiting on the task for kPollMs, but a running command's output is taken
 // as it arrives.
 DWORD LongTasks::WaitOnce(HANDLE task) {
-  if (!output_ || !output_->Reading()) return WaitForSingleObject(task, kPollMs);
-  const ULONGLONG deadline = GetTickCount64() + kPollMs;
-  for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    HANDLE handles[2] = {task, output_->ReadyEvent()};
-    const DWORD result = WaitForMultipleObjects(2, handles, FALSE, left);
-    if (result != WAIT_OBJECT_0 + 1) return result;
-    output_->TakeCompleted();
-    if (!output_->Reading() || GetTickCount64() >= deadline) {
-      const ULONGLONG after = GetTickCount64();
-      return WaitForSingleObject(task,
-                                 after >= deadline ? 0 : static_cast<DWORD>(deadline - after));
-    }
-  }
+  return output_ ? output_->WaitFor(task, kPollMs) : WaitForSingleObject(task, kPollMs);
 }
 
 void LongTasks::WaitForTask(int weight) {
@@ -374,7 +225,7 @@ void LongTasks::RunCommand(const std::string& commandLine, int weight, WORD show
 
   // A Cancel pressed while the last output is read ends the run like one pressed earlier,
   // but the child has ended, so what it wrote is shown first.
-  output.Finish([this] {
+  output.Finish(kPollMs, [this] {
     view_.ProcessMessages();
     return fields_.CancelRequested;
   });
