@@ -8,10 +8,12 @@ std::string Detail::Text() const {
   return {};
 }
 
-std::vector<std::string>& CustomErrorMessages() {
-  static std::vector<std::string> table;
-  return table;
-}
+namespace {
+// At namespace scope: made before any thread starts, never raced to by the download thread.
+std::vector<std::string> customErrorMessages;
+}  // namespace
+
+std::vector<std::string>& CustomErrorMessages() { return customErrorMessages; }
 
 std::string SystemErrorText(DWORD code) {
   char buffer[256] = {};
