@@ -84,8 +84,8 @@ size_t CommittedBytes(HANDLE process) {
 // `seconds` gets the time from the click to idle.
 bool RunOnce(bwdrive::App& app, const std::string& iso, double* seconds = nullptr) {
   DeleteFileA(iso.c_str());
-  const HWND start = app.Control(bwdrive::kStart);
-  const HWND cancel = app.Control(bwdrive::kCancel);
+  const HWND start = app.Control(bw::kIdStart);
+  const HWND cancel = app.Control(bw::kIdCancel);
   const LARGE_INTEGER clicked = Now();
   app.Click(start);
   if (!bwdrive::WaitFor([&] { return !IsWindowEnabled(start); }, kTimeout, 1)) return false;
@@ -116,8 +116,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no window\n");
     return 1;
   }
-  SendMessageA(app.Control(bwdrive::kIsoFile), WM_SETTEXT, 0,
-               reinterpret_cast<LPARAM>(iso.c_str()));
+  SendMessageA(app.Control(bw::kIdIsoFile), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(iso.c_str()));
   if (!RunOnce(app, iso)) {  // also writes the script into the working folder
     std::fprintf(stderr, "the first run failed:\n%s\n", app.Log().c_str());
     return 1;

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "support/Paths.h"
+#include "support/Words.h"
 
 namespace bw {
 
@@ -151,27 +152,8 @@ std::string StorageRootKey(const std::string& modulePath) {
 }
 
 CommandLineOptions ParseCommandLine(const std::string& arguments) {
-  std::vector<std::string> words;
-  std::string word;
-  bool quoted = false;
-  bool inWord = false;
-  for (char c : arguments) {
-    if (c == '"') {
-      quoted = !quoted;
-      inWord = true;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (inWord) words.push_back(word);
-      word.clear();
-      inWord = false;
-    } else {
-      word += c;
-      inWord = true;
-    }
-  }
-  if (inWord) words.push_back(word);
-
   CommandLineOptions options;
-  for (const std::string& w : words) {
+  for (const std::string& w : SplitWords(arguments)) {
     if (Upper(w) == "/AMD64") {
       options.amd64 = true;
     } else {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Words.h"
+
 namespace standin {
 
 inline std::string Env(const char* name, const std::string& fallback = {}) {
@@ -49,29 +51,8 @@ inline std::string ArgumentText(int skipWords = 1) {
   return text;
 }
 
-// Splits argument text into words at blanks outside quotes and drops the quotes, wherever they
-// stand (so /MountDir:"C:\a b" gives /MountDir:C:\a b). Backslashes are never escapes: the
-// kit's scripts pass folders as "E:\" and mean the backslash.
-inline std::vector<std::string> SplitWords(const std::string& text) {
-  std::vector<std::string> words;
-  std::string word;
-  bool quoted = false, inWord = false;
-  for (char c : text) {
-    if (c == '"') {
-      quoted = !quoted;
-      inWord = true;
-    } else if (IsBlank(c) && !quoted) {
-      if (inWord) words.push_back(word);
-      word.clear();
-      inWord = false;
-    } else {
-      word += c;
-      inWord = true;
-    }
-  }
-  if (inWord) words.push_back(word);
-  return words;
-}
+// The program's own word splitting: /MountDir:"C:\a b" gives /MountDir:C:\a b.
+using bw::SplitWords;
 
 // Appends "<name> <arguments>" (or just "<name>" without arguments) to the file that
 // BW_JOURNAL names, if any.

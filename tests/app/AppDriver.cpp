@@ -136,7 +136,7 @@ bool App::WaitLogContains(const std::string& text, DWORD timeoutMs) const {
 }
 
 bool App::WaitIdle(DWORD timeoutMs) const {
-  return WaitFor([&] { return Enabled(kStart) && !Enabled(kCancel); }, timeoutMs, 50);
+  return WaitFor([&] { return Enabled(bw::kIdStart) && !Enabled(bw::kIdCancel); }, timeoutMs, 50);
 }
 
 HWND App::FindBox(const std::string& caption) const {

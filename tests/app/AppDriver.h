@@ -12,22 +12,6 @@
 
 namespace bwdrive {
 
-// The wizard's control ids under the driver's names.
-enum Control : int {
-  kLog = bw::kIdLog,
-  kOptions = bw::kIdOptions,
-  kLabel1 = bw::kIdLabel1,
-  kIso = bw::kIdIso,
-  kUsbDrive = bw::kIdUsbDrive,
-  kIsoFile = bw::kIdIsoFile,
-  kUsb = bw::kIdUsb,
-  kImageType = bw::kIdImageType,
-  kPanel1 = bw::kIdPanel1,
-  kProgress = bw::kIdProgress,
-  kStart = bw::kIdStart,
-  kCancel = bw::kIdCancel,
-};
-
 // Polls until done() or the time is up; true when done() said so.
 bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs, DWORD periodMs = 20);
 
@@ -56,7 +40,7 @@ class App {
   std::string Text(HWND hwnd) const;
   std::string Text(int id) const { return Text(Control(id)); }
   std::string Caption() const { return Text(window_); }
-  std::string Log() const { return Text(kLog); }
+  std::string Log() const { return Text(bw::kIdLog); }
   bool Enabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
   bool Visible(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
   // The control's place in its parent's client area.

@@ -36,10 +36,8 @@ int main(int argc, char** argv) {
     if (!desk || !SetThreadDesktop(desk)) return Fail(std::string("no desktop ") + argv[i + 1]);
     i += 2;
   }
-  const std::map<std::string, int> controls = {{"start", bwdrive::kStart},
-                                               {"cancel", bwdrive::kCancel},
-                                               {"iso", bwdrive::kIso},
-                                               {"usb", bwdrive::kUsb}};
+  const std::map<std::string, int> controls = {
+      {"start", bw::kIdStart}, {"cancel", bw::kIdCancel}, {"iso", bw::kIdIso}, {"usb", bw::kIdUsb}};
   bwdrive::App app;
   auto arg = [&](int k) { return k < argc ? std::string(argv[k]) : std::string(); };
   while (i < argc) {
@@ -56,7 +54,7 @@ int main(int argc, char** argv) {
     } else if (step == "settext") {
       if (arg(i++) != "iso") return Fail("settext iso TEXT");
       const std::string text = arg(i++);
-      SendMessageA(app.Control(bwdrive::kIsoFile), WM_SETTEXT, 0,
+      SendMessageA(app.Control(bw::kIdIsoFile), WM_SETTEXT, 0,
                    reinterpret_cast<LPARAM>(text.c_str()));
     } else if (step == "waitlog") {
       const std::string text = arg(i++);

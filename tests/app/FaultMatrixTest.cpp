@@ -74,12 +74,10 @@ class Faults : public ServedMachine {
       ASSERT_TRUE(app_->Launch(WizardUnderTestPath())) << NoWindow(*app_);
     }
     App& app = *app_;
-    SendMessageA(app.Control(bwdrive::kIsoFile), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(iso.c_str()));
+    SendMessageA(app.Control(bw::kIdIsoFile), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(iso.c_str()));
     // The run clears the log before anything else: the mark shows that it started.
-    SendMessageA(app.Control(bwdrive::kLog), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(kBeforeTheRun));
-    app.Click(bwdrive::kStart);
+    SendMessageA(app.Control(bw::kIdLog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kBeforeTheRun));
+    app.Click(bw::kIdStart);
     ASSERT_TRUE(bwdrive::WaitFor([&] { return app.Log().find(kBeforeTheRun) == std::string::npos; },
                                  kTimeout))
         << "the run did not start";
@@ -102,7 +100,7 @@ class Faults : public ServedMachine {
   static std::function<void(App&)> CancelAfter(const std::string& text) {
     return [text](App& app) {
       ASSERT_TRUE(app.WaitLogContains(text, kTimeout)) << app.Log();
-      app.Click(bwdrive::kCancel);
+      app.Click(bw::kIdCancel);
     };
   }
 

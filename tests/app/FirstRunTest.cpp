@@ -132,8 +132,8 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
 
   // Everything is in place now: the same window's next run only builds.
   DeleteFileA(iso.c_str());
-  app.Click(bwdrive::kStart);
-  ASSERT_TRUE(bwdrive::WaitFor([&] { return !app.Enabled(bwdrive::kStart); }, kTimeout));
+  app.Click(bw::kIdStart);
+  ASSERT_TRUE(bwdrive::WaitFor([&] { return !app.Enabled(bw::kIdStart); }, kTimeout));
   ASSERT_TRUE(app.WaitIdle(kRunTimeout)) << app.Log();
   const std::vector<std::string> second = Lines(app.Log());
   ASSERT_GE(second.size(), 4u) << app.Log();

@@ -113,13 +113,12 @@ bool StartIsoRun(bwdrive::App& app, const std::string& exePath, const std::strin
     why = NoWindow(app);
     return false;
   }
-  if (app.Text(bwdrive::kStart) != "Start") {
+  if (app.Text(bw::kIdStart) != "Start") {
     why = "not on the options page";
     return false;
   }
-  SendMessageA(app.Control(bwdrive::kIsoFile), WM_SETTEXT, 0,
-               reinterpret_cast<LPARAM>(iso.c_str()));
-  app.Click(bwdrive::kStart);
+  SendMessageA(app.Control(bw::kIdIsoFile), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(iso.c_str()));
+  app.Click(bw::kIdStart);
   return true;
 }
 
@@ -147,10 +146,10 @@ void ServeDownloads(bwtest::ScopedEnv& env, const std::string& base) {
 
 bool Idle(const bwdrive::App& app, std::string& why) {
   why.clear();
-  if (!app.Enabled(bwdrive::kStart)) why += "Start disabled; ";
-  if (app.Enabled(bwdrive::kCancel)) why += "Cancel enabled; ";
-  if (!IsWindowEnabled(app.Control(bwdrive::kOptions))) why += "options disabled; ";
-  if (SendMessageA(app.Control(bwdrive::kProgress), PBM_GETPOS, 0, 0) != 0) {
+  if (!app.Enabled(bw::kIdStart)) why += "Start disabled; ";
+  if (app.Enabled(bw::kIdCancel)) why += "Cancel enabled; ";
+  if (!IsWindowEnabled(app.Control(bw::kIdOptions))) why += "options disabled; ";
+  if (SendMessageA(app.Control(bw::kIdProgress), PBM_GETPOS, 0, 0) != 0) {
     why += "progress bar not at its minimum; ";
   }
   return why.empty();

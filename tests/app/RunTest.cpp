@@ -51,10 +51,10 @@ class WizardRun : public ::testing::Test {
   void StartIsoRun(App& app, const std::string& iso, const std::string& arguments = {}) {
     std::string why;
     ASSERT_TRUE(machine::StartIsoRun(app, WizardPath(), iso, why, arguments)) << why;
-    ASSERT_TRUE(bwdrive::WaitFor([&] { return app.Enabled(bwdrive::kCancel); }, kTimeout))
+    ASSERT_TRUE(bwdrive::WaitFor([&] { return app.Enabled(bw::kIdCancel); }, kTimeout))
         << "the run did not start: " << app.Log();
-    EXPECT_FALSE(app.Enabled(bwdrive::kStart));
-    EXPECT_FALSE(IsWindowEnabled(app.Control(bwdrive::kOptions)));
+    EXPECT_FALSE(app.Enabled(bw::kIdStart));
+    EXPECT_FALSE(IsWindowEnabled(app.Control(bw::kIdOptions)));
   }
 
   void ExpectIdle(const App& app) {
@@ -91,7 +91,7 @@ TEST_F(WizardRun, CancelDuringTheBuildReturnsToIdle) {
   App app;
   StartIsoRun(app, *out_ / "Cancelled.iso");
   ASSERT_TRUE(app.WaitLogContains("bwrs.bat", kTimeout)) << app.Log();
-  app.Click(bwdrive::kCancel);
+  app.Click(bw::kIdCancel);
   ASSERT_TRUE(app.WaitIdle(kTimeout)) << app.Log();
   const std::string log = app.Log();
   EXPECT_NE(log.find("Cancelled."), std::string::npos) << log;
@@ -137,14 +137,14 @@ TEST_F(WizardRun, ASecondWindowWaitsForTheFirstRun) {
   ASSERT_TRUE(second.WaitLogContains(refused, kTimeout)) << second.Log();
   ASSERT_TRUE(second.WaitIdle(kTimeout));
   EXPECT_EQ(Lines(second.Log()), (std::vector<std::string>{refused, ""}));
-  EXPECT_TRUE(first.Enabled(bwdrive::kCancel)) << "the first run ended too early to tell";
+  EXPECT_TRUE(first.Enabled(bw::kIdCancel)) << "the first run ended too early to tell";
 
   ASSERT_TRUE(first.WaitIdle(kRunTimeout)) << first.Log();
   EXPECT_NE(first.Log().find("DONE!"), std::string::npos) << first.Log();
   EXPECT_TRUE(bwtest::FileExists(*out_ / "First.iso"));
   EXPECT_FALSE(bwtest::FileExists(*out_ / "Second.iso"));
 
-  second.Click(bwdrive::kStart);
+  second.Click(bw::kIdStart);
   ASSERT_TRUE(second.WaitLogContains("DONE!", kRunTimeout)) << second.Log();
   ASSERT_TRUE(second.WaitIdle(kTimeout));
   EXPECT_TRUE(bwtest::FileExists(*out_ / "Second.iso")) << second.Log();
@@ -161,8 +161,8 @@ TEST_F(WizardRun, AUsbRunOnTheWindowsDriveIsRefused) {
   App app;
   // The drive list starts at the drive of the current folder.
   ASSERT_TRUE(app.Launch(WizardPath(), drive + "\\")) << NoWindow(app);
-  app.Click(bwdrive::kUsb);
-  app.Click(bwdrive::kStart);
+  app.Click(bw::kIdUsb);
+  app.Click(bw::kIdStart);
   HWND box = nullptr;
   ASSERT_TRUE(
       bwdrive::WaitFor([&] { return (box = app.FindBox("Warning")) != nullptr; }, kTimeout));

@@ -104,23 +104,21 @@ class WizardWindow : public ::testing::Test {
   void TearDown() override { ClearStore(); }
 
   void ExpectAgreementPage(const App& app) {
-    EXPECT_EQ(app.Text(bwdrive::kStart), "I Agree");
-    EXPECT_TRUE(app.Enabled(bwdrive::kStart));
-    EXPECT_FALSE(app.Enabled(bwdrive::kCancel));
-    EXPECT_FALSE(app.Visible(bwdrive::kOptions));
-    EXPECT_TRUE(RectIs(app.Place(bwdrive::kLog), 0, 0, 580, 344))
-        << Describe(app.Place(bwdrive::kLog));
+    EXPECT_EQ(app.Text(bw::kIdStart), "I Agree");
+    EXPECT_TRUE(app.Enabled(bw::kIdStart));
+    EXPECT_FALSE(app.Enabled(bw::kIdCancel));
+    EXPECT_FALSE(app.Visible(bw::kIdOptions));
+    EXPECT_TRUE(RectIs(app.Place(bw::kIdLog), 0, 0, 580, 344)) << Describe(app.Place(bw::kIdLog));
     EXPECT_EQ(app.Log().rfind("Tessel Backup System - Bootwright", 0), 0u) << app.Log();
   }
 
   void ExpectOptionsPage(const App& app) {
     EXPECT_EQ(app.Log(), "Ready.");
-    EXPECT_EQ(app.Text(bwdrive::kStart), "Start");
-    EXPECT_TRUE(app.Enabled(bwdrive::kStart));
-    EXPECT_FALSE(app.Enabled(bwdrive::kCancel));
-    EXPECT_TRUE(app.Visible(bwdrive::kOptions));
-    EXPECT_TRUE(RectIs(app.Place(bwdrive::kLog), 0, 97, 580, 247))
-        << Describe(app.Place(bwdrive::kLog));
+    EXPECT_EQ(app.Text(bw::kIdStart), "Start");
+    EXPECT_TRUE(app.Enabled(bw::kIdStart));
+    EXPECT_FALSE(app.Enabled(bw::kIdCancel));
+    EXPECT_TRUE(app.Visible(bw::kIdOptions));
+    EXPECT_TRUE(RectIs(app.Place(bw::kIdLog), 0, 97, 580, 247)) << Describe(app.Place(bw::kIdLog));
   }
 
   void CloseAndWait(App& app) {
@@ -142,26 +140,26 @@ TEST_F(WizardWindow, FirstStartShowsTheAgreementAcrossTheWholeArea) {
   RECT client = {};
   GetClientRect(app.Window(), &client);
   EXPECT_TRUE(RectIs(client, 0, 0, 580, 394)) << Describe(client);
-  EXPECT_TRUE(RectIs(app.Place(bwdrive::kPanel1), 0, 344, 580, 50));
-  EXPECT_TRUE(RectIs(app.Place(bwdrive::kStart), 424, 13, 73, 25));
-  EXPECT_TRUE(RectIs(app.Place(bwdrive::kCancel), 504, 13, 70, 25));
-  EXPECT_TRUE(RectIs(app.Place(bwdrive::kProgress), 12, 15, 397, 21));
-  EXPECT_TRUE(RectIs(app.Place(bwdrive::kIsoFile), 206, 32, 363, 19));
-  EXPECT_TRUE(RectIs(app.Place(bwdrive::kIso), 8, 32, 201, 17));
-  EXPECT_TRUE(RectIs(app.Place(bwdrive::kUsb), 8, 56, 193, 17));
+  EXPECT_TRUE(RectIs(app.Place(bw::kIdPanel1), 0, 344, 580, 50));
+  EXPECT_TRUE(RectIs(app.Place(bw::kIdStart), 424, 13, 73, 25));
+  EXPECT_TRUE(RectIs(app.Place(bw::kIdCancel), 504, 13, 70, 25));
+  EXPECT_TRUE(RectIs(app.Place(bw::kIdProgress), 12, 15, 397, 21));
+  EXPECT_TRUE(RectIs(app.Place(bw::kIdIsoFile), 206, 32, 363, 19));
+  EXPECT_TRUE(RectIs(app.Place(bw::kIdIso), 8, 32, 201, 17));
+  EXPECT_TRUE(RectIs(app.Place(bw::kIdUsb), 8, 56, 193, 17));
   // The log is read-only and always shows its vertical scroll bar.
-  const LONG_PTR logStyle = GetWindowLongPtrA(app.Control(bwdrive::kLog), GWL_STYLE);
+  const LONG_PTR logStyle = GetWindowLongPtrA(app.Control(bw::kIdLog), GWL_STYLE);
   EXPECT_TRUE(logStyle & ES_READONLY);
   EXPECT_TRUE(logStyle & ES_DISABLENOSCROLL);
   EXPECT_TRUE(logStyle & WS_VSCROLL);
   // Never shown: the image type and its caption; the older-computers image stays chosen.
-  EXPECT_FALSE(IsWindowVisible(app.Control(bwdrive::kImageType)));
-  EXPECT_FALSE(IsWindowVisible(app.Control(bwdrive::kLabel1)));
+  EXPECT_FALSE(IsWindowVisible(app.Control(bw::kIdImageType)));
+  EXPECT_FALSE(IsWindowVisible(app.Control(bw::kIdLabel1)));
   DWORD_PTR index = 0;
-  SendMessageTimeoutA(app.Control(bwdrive::kImageType), CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000,
+  SendMessageTimeoutA(app.Control(bw::kIdImageType), CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000,
                       &index);
   EXPECT_EQ(index, 1u);
-  EXPECT_EQ(app.Text(bwdrive::kIsoFile), "C:\\TXBRecovery.iso");
+  EXPECT_EQ(app.Text(bw::kIdIsoFile), "C:\\TXBRecovery.iso");
 
   CloseAndWait(app);
   // There is no decline button: closing keeps the agreement page for next time.
@@ -175,20 +173,20 @@ TEST_F(WizardWindow, AgreeingShowsTheOptionsAndIsRememberedOnClose) {
     ASSERT_TRUE(app.Launch(WizardPath())) << NoWindow(app);
     // Esc is bound to nothing: it neither closes the window nor reaches Cancel. The click
     // that follows is handled after it, so the page change proves the key was seen.
-    PostMessageA(app.Control(bwdrive::kLog), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageA(app.Control(bwdrive::kLog), WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    app.Click(bwdrive::kStart);
+    PostMessageA(app.Control(bw::kIdLog), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(app.Control(bw::kIdLog), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    app.Click(bw::kIdStart);
     ASSERT_TRUE(app.WaitLogContains("Ready.", kTimeout)) << app.Log();
     EXPECT_TRUE(app.Running());
     ExpectOptionsPage(app);
     EXPECT_EQ(StoredValue("bStart_Tag"), std::nullopt) << "written before the window closed";
     // The two radio buttons are one group.
-    app.Click(bwdrive::kUsb);
+    app.Click(bw::kIdUsb);
     ASSERT_TRUE(bwdrive::WaitFor(
-        [&] { return SendMessageA(app.Control(bwdrive::kUsb), BM_GETCHECK, 0, 0) == BST_CHECKED; },
+        [&] { return SendMessageA(app.Control(bw::kIdUsb), BM_GETCHECK, 0, 0) == BST_CHECKED; },
         kTimeout));
-    EXPECT_EQ(SendMessageA(app.Control(bwdrive::kIso), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    EXPECT_TRUE(IsWindowEnabled(app.Control(bwdrive::kIsoFile)));
+    EXPECT_EQ(SendMessageA(app.Control(bw::kIdIso), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_TRUE(IsWindowEnabled(app.Control(bw::kIdIsoFile)));
     CloseAndWait(app);
   }
   EXPECT_EQ(StoredValue("FormVersion"), "0");
@@ -204,7 +202,7 @@ TEST_F(WizardWindow, AgreeingShowsTheOptionsAndIsRememberedOnClose) {
 TEST_F(WizardWindow, EndingTheProcessWithoutClosingStoresNothing) {
   App app;
   ASSERT_TRUE(app.Launch(WizardPath())) << NoWindow(app);
-  app.Click(bwdrive::kStart);
+  app.Click(bw::kIdStart);
   ASSERT_TRUE(app.WaitLogContains("Ready.", kTimeout));
   app.Kill();
   EXPECT_EQ(StoredValue("bStart_Tag"), std::nullopt);
@@ -246,7 +244,7 @@ TEST_F(WizardWindow, UnknownArgumentsAreNamedAndTheWindowStillOpens) {
   app.Click(GetDlgItem(box, IDOK));
   ASSERT_TRUE(app.Attach(kTimeout)) << NoWindow(app);
   ExpectAgreementPage(app);
-  EXPECT_EQ(SendMessageA(app.Control(bwdrive::kImageType), CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(SendMessageA(app.Control(bw::kIdImageType), CB_GETCURSEL, 0, 0), 1);
   CloseAndWait(app);
 }
 
@@ -285,7 +283,7 @@ TEST_F(WizardWindow, StoredFlagsDecideThePageOnStart) {
     }
     ExpectAgreementPage(app);
     // Whatever the flag, "I Agree" on this page only accepts the agreement.
-    app.Click(bwdrive::kStart);
+    app.Click(bw::kIdStart);
     ASSERT_TRUE(app.WaitLogContains("Ready.", kTimeout)) << app.Log();
     ExpectOptionsPage(app);
     CloseAndWait(app);
