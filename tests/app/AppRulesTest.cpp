@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/AppRules.h"
+#include "support/Words.h"
 
 namespace {
 
@@ -88,54 +89,34 @@ TEST(RestoredStartTag, FollowsTheStoreReadingRules) {
   EXPECT_EQ(bw::RestoredStartTag("-1", "0", 1), std::nullopt);  // no restore at all
 }
 
-// Each story is a sequence of events with what the window must do on each.
+// Each story is a sequence of "event>what the window must do" steps.
 TEST(WindowState, OneRunAtATimeCloseAfterTheRunStoreWrittenOnceAndOnlyIfRead) {
   using E = bw::WindowEvent;
+  const std::map<std::string, E> events = {{"Shown", E::Shown},        {"StoreRead", E::StoreRead},
+                                           {"Start", E::StartClick},   {"RunEnded", E::RunEnded},
+                                           {"Close", E::CloseRequest}, {"Destroyed", E::Destroyed}};
   const auto did = [](const bw::WindowActions& a) {
-    std::string text = std::string(a.read ? " read" : "") + (a.run ? " run" : "") +
-                       (a.write ? " write" : "") + (a.destroy ? " destroy" : "");
+    std::string text = std::string(a.read ? "+read" : "") + (a.run ? "+run" : "") +
+                       (a.write ? "+write" : "") + (a.destroy ? "+destroy" : "");
     return text.empty() ? std::string("-") : text.substr(1);
   };
-  const struct {
-    const char* name;
-    std::vector<std::pair<E, const char*>> steps;
-  } stories[] = {
-      {"closed when idle",
-       {{E::Shown, "read"},
-        {E::StoreRead, "-"},
-        {E::Shown, "-"},
-        {E::StartClick, "run"},
-        {E::RunEnded, "-"},
-        {E::CloseRequest, "write destroy"},
-        {E::CloseRequest, "-"},
-        {E::StartClick, "-"},
-        {E::Destroyed, "-"}}},
-      {"closed during a run",
-       {{E::Shown, "read"},
-        {E::StoreRead, "-"},
-        {E::StartClick, "run"},
-        {E::StartClick, "-"},
-        {E::CloseRequest, "write"},
-        {E::CloseRequest, "-"},
-        {E::StartClick, "-"},
-        {E::RunEnded, "destroy"},
-        {E::Destroyed, "-"}}},
-      {"destroyed without a close request",
-       {{E::Shown, "read"}, {E::StoreRead, "-"}, {E::Destroyed, "write"}, {E::Destroyed, "-"}}},
-      {"store not read",
-       {{E::Shown, "read"},
-        {E::Shown, "-"},
-        {E::StartClick, "run"},
-        {E::CloseRequest, "-"},
-        {E::RunEnded, "destroy"},
-        {E::Destroyed, "-"}}},
-      {"closed before it was shown", {{E::CloseRequest, "destroy"}, {E::Destroyed, "-"}}},
+  const char* const stories[] = {
+      // closed when idle
+      "Shown>read StoreRead>- Shown>- Start>run RunEnded>- Close>write+destroy Close>- Start>- "
+      "Destroyed>-",
+      // closed during a run
+      "Shown>read StoreRead>- Start>run Start>- Close>write Close>- Start>- RunEnded>destroy "
+      "Destroyed>-",
+      "Shown>read StoreRead>- Destroyed>write Destroyed>-",  // destroyed, no close request
+      "Shown>read Shown>- Start>run Close>- RunEnded>destroy Destroyed>-",  // store not read
+      "Close>destroy Destroyed>-",                                          // closed before shown
   };
-  for (const auto& story : stories) {
+  for (const char* story : stories) {
     bw::WindowState state;
-    for (size_t i = 0; i < story.steps.size(); ++i) {
-      EXPECT_EQ(did(bw::Advance(state, story.steps[i].first)), story.steps[i].second)
-          << story.name << ", step " << i + 1;
+    for (const std::string& step : bw::SplitWords(story)) {
+      const size_t arrow = step.find('>');
+      EXPECT_EQ(did(bw::Advance(state, events.at(step.substr(0, arrow)))), step.substr(arrow + 1))
+          << story << ": " << step;
     }
   }
 }
