@@ -371,6 +371,8 @@ bool SystemProbe::IsWow64() const {
   return bw::IsWow64();
 }
 
+WORD SystemProbe::NativeMachine() const { return bw::NativeMachine(); }
+
 const SystemProbe& RealSystem() {
   static const SystemProbe system;
   return system;

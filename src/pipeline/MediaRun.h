@@ -70,6 +70,7 @@ class SystemProbe {
   virtual WindowsVersion Version() const;        // GetVersionExA
   virtual std::string WindowsDirectory() const;  // GetWindowsDirectoryA
   virtual bool IsWow64() const;                  // a 32-bit process on 64-bit Windows
+  virtual WORD NativeMachine() const;            // IMAGE_FILE_MACHINE_* of the machine itself
 };
 
 // The running machine itself.

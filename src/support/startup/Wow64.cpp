@@ -20,6 +20,27 @@ bool IsWow64() {
   return wow64 != FALSE;
 }
 
+WORD NativeMachine() {
+  using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  if (auto isWow64Process2 = LoadedEntry<IsWow64Process2Fn>("kernel32.dll", "IsWow64Process2")) {
+    USHORT process = 0;
+    USHORT native = 0;
+    if (isWow64Process2(::GetCurrentProcess(), &process, &native)) return native;
+  }
+  SYSTEM_INFO info{};
+  ::GetNativeSystemInfo(&info);
+  switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+      return IMAGE_FILE_MACHINE_AMD64;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+      return IMAGE_FILE_MACHINE_ARM64;
+    case PROCESSOR_ARCHITECTURE_INTEL:
+      return IMAGE_FILE_MACHINE_I386;
+    default:
+      return IMAGE_FILE_MACHINE_UNKNOWN;
+  }
+}
+
 std::string MapSysnativePath(const std::string& path, bool wow64) {
   const auto at = path.find(kSystem32);
   if (at == std::string::npos || !wow64) return path;

@@ -18,6 +18,10 @@ extern IsWow64ProcessFn pIsWow64Process;
 // False without IsWow64Process; raises the OS error when the call fails.
 bool IsWow64();
 
+// The machine's own architecture as an IMAGE_FILE_MACHINE_* value: from IsWow64Process2 where
+// it exists (it alone tells ARM64 from x64 under emulation), else from GetNativeSystemInfo.
+WORD NativeMachine();
+
 // The first "\system32\" (this letter case only) becomes "\Sysnative\" when `wow64` is true.
 std::string MapSysnativePath(const std::string& path, bool wow64);
 // Asks IsWow64 only for a path that holds "\system32\".
