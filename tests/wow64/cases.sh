@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# The WOW64 stage's cases, run inside the emulated 64-bit machine by scripts/wow64-test: the
+# i686 product (and i686 test programs) as 32-bit processes of a 64-bit Wine prefix, as on
+# nearly every user's Windows. Writes "PASS <case>" or "FAIL <case>: <why>" lines to
+# $BW_BUILD/wow64/results and the details of each case to $BW_BUILD/wow64/<case>.log.
+# Environment: BW_SRC and BW_BUILD, the host's source and build folders (mounted at the same
+# paths, so the Z: paths built into the test programs hold).
+set -uo pipefail
+src="$BW_SRC"
+build="$BW_BUILD"
+bin32="$build/i686/bin"
+bin64="$build/x86_64/bin"
+out="$build/wow64"
+results="$out/results"
+: >"$results"
+
+export WINEPREFIX=/root/.wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+c="$WINEPREFIX/drive_c"
+work='C:\Program Files (x86)\Tessel Software\Bootwright'
+work_unix="$c/Program Files (x86)/Tessel Software/Bootwright"
+uninstall='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tessel Backup System_is1'
+desktop=bw
+
+Xvfb :1 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+export DISPLAY=:1
+wineserver -p </dev/null >/dev/null 2>&1
+wine wineboot </dev/null >/dev/null 2>&1
+
+say() { echo "$@" >>"$log"; }
+wine_q() { wine "$@" </dev/null >>"$log" 2>&1; }
+fail() { say "FAILED: $*"; why="$*"; return 1; }
+
+# run_case <name> <function>: one line in the results, the details in <name>.log.
+run_case() {
+  log="$out/$1.log"
+  why=""
+  : >"$log"
+  local started=$SECONDS
+  if "$2"; then
+    echo "PASS $1 ($((SECONDS - started)) s)" | tee -a "$results"
+  else
+    echo "FAIL $1 ($((SECONDS - started)) s): ${why:-see $1.log}" | tee -a "$results"
+  fi
+}
+
+# The PE machine of a file (i386, amd64, or what it is instead).
+pe_machine() {
+  python3 - "$1" <<'EOF'
+import struct, sys
+data = open(sys.argv[1], 'rb').read(4096)
+if data[:2] != b'MZ': print('not-pe'); sys.exit()
+pe = struct.unpack_from('<I', data, 0x3c)[0]
+if data[pe:pe + 4] != b'PE\0\0': print('not-pe'); sys.exit()
+print({0x14c: 'i386', 0x8664: 'amd64'}.get(struct.unpack_from('<H', data, pe + 4)[0], 'other'))
+EOF
+}
+
+# Extracts the files of an image or ISO container (the kit stand-ins' format) below a folder.
+unpack() {
+  python3 - "$1" "$2" <<'EOF'
+import os, sys
+data = open(sys.argv[1], 'rb').read()
+pos = 0
+def line():
+    global pos
+    end = data.index(b'\r\n', pos)
+    text = data[pos:end].decode('latin-1'); pos = end + 2
+    return text
+assert line() == 'BWIMAGE 1'
+while True:
+    text = line()
+    if text == 'end': break
+    kind, rest = text.split(' ', 1)
+    if kind == 'file':
+        size, name = rest.split(' ', 1)
+        target = os.path.join(sys.argv[2], *name.split('\\'))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        open(target, 'wb').write(data[pos:pos + int(size)])
+        pos += int(size) + 2
+EOF
+}
+
+# The wizard on its own desktop; the 64-bit driver works its 32-bit window.
+wizard_pid=""
+start_wizard() {  # <program> [arguments]
+  (cd "$c" && exec wine explorer "/desktop=$desktop,800x600" "$@" </dev/null >>"$log" 2>&1) &
+  wizard_pid=$!
+}
+drive() { wine "$bin64/bwdrive.exe" --desktop "$desktop" "$@" </dev/null 2>>"$log"; }
+stop_wizard() {
+  drive close >/dev/null 2>&1
+  [ -n "$wizard_pid" ] && { wait "$wizard_pid" 2>/dev/null || true; }
+  wizard_pid=""
+  wineserver -w
+}
+
+# A machine with the product "installed" in a folder named by the registry view of its key,
+# the kit in the working folder and the console tools of both architectures.
+stage_machine() {
+  wine_q reg delete "$uninstall" /reg:64 /f
+  wine_q reg delete "$uninstall" /reg:32 /f
+  for view in 32 64; do
+    mkdir -p "$c/TXB$view"
+    cp "$bin32/standins/TXBWorker.exe" "$c/TXB$view/"
+  done
+  wine_q "$bin32/standins/adksetup.exe" /features OptionId.DeploymentTools /installpath "$work\\ADK" /q
+  wine_q "$bin32/standins/adkwinpesetup.exe" /features OptionId.WindowsPreinstallationEnvironment \
+    /installpath "$work\\ADK" /q
+  for tool in timeout.exe choice.exe; do
+    cp "$bin64/standins/$tool" "$c/windows/system32/$tool"
+    cp "$bin32/standins/$tool" "$c/windows/syswow64/$tool"
+  done
+}
+
+# One ISO run through the window: <view of the key> <iso name> [wizard switches].
+iso_run() {
+  local view="$1" iso="$2"
+  shift 2
+  wine_q reg delete "$uninstall" /reg:64 /f
+  wine_q reg delete "$uninstall" /reg:32 /f
+  wine_q reg add "$uninstall" /reg:"$view" /v InstallLocation /d "C:\\TXB$view" /f
+  rm -f "$work_unix/TXB/TXBWorker.exe" "$c/$iso" "$out/arch.txt"
+  start_wizard "$bin32/Bootwright.exe" "$@"
+  drive window 60000 click start waitlog Ready. 60000 settext iso "C:\\$iso" click start \
+    waitlog "Creating the boot image" 180000 waitidle 600000 || { stop_wizard; fail "no idle window"; return 1; }
+  drive log | tr -d '\r' >"$out/run-$view.txt"
+  stop_wizard
+  cat "$out/run-$view.txt" >>"$log"
+}
+
+case_starts() {
+  start_wizard "$bin32/Bootwright.exe"
+  drive window 60000 || { fail "no window"; return 1; }
+  local agreement
+  agreement="$(drive log | tr -d '\r')"
+  say "$agreement"
+  [ -n "$agreement" ] || { stop_wizard; fail "the agreement page shows no text"; return 1; }
+  drive click start waitlog Ready. 60000 || { stop_wizard; fail "no options page after I Agree"; return 1; }
+  stop_wizard
+  ! grep -q 'Unhandled' "$log" || fail "$(grep -m1 'Unhandled' "$log")"
+}
+
+# Runs once for the 64-bit view (default medium) and once for the 32-bit view (/amd64).
+case_iso_run() {
+  stage_machine
+  export BW_ARCH_RECORD="$(winepath -w "$out/arch.txt")"
+  iso_run 64 x86.iso || return 1
+  cp "$out/run-64.txt" "$out/default-run.txt"
+  grep -q 'DONE!' "$out/run-64.txt" || { fail "no DONE!"; return 1; }
+  grep -q '^Executing "C:\\windows\\Sysnative\\cmd.exe" /c ""C:\\Program Files (x86)\\Tessel Software\\Bootwright\\bwrs.bat" ISO "C:\\x86.iso" x86"' \
+    "$out/run-64.txt" || { fail "the build was not started through Sysnative\\cmd.exe"; return 1; }
+  local arch
+  arch="$(tr -d '\r ' <"$out/arch.txt" 2>/dev/null)"
+  [ "$arch" = "AMD64" ] || { fail "the script ran with PROCESSOR_ARCHITECTURE=$arch"; return 1; }
+  [ -s "$c/x86.iso" ] || fail "no C:\\x86.iso"
+}
+
+case_registry_views() {
+  # The 64-bit view was the default run's; now the 32-bit one, on an /amd64 run.
+  grep -q 'TXB Worker is missing' "$out/default-run.txt" && { fail "64-bit view: not found"; return 1; }
+  iso_run 32 amd64.iso /amd64 || return 1
+  cp "$out/run-32.txt" "$out/amd64-run.txt"
+  grep -q 'TXB Worker is missing' "$out/amd64-run.txt" && { fail "32-bit view: not found"; return 1; }
+  grep -q 'DONE!' "$out/amd64-run.txt" || fail "the /amd64 run did not reach DONE!"
+}
+
+case_console_tools() {
+  local iso machine want tool
+  for iso in x86 amd64; do
+    want=i386
+    [ "$iso" = amd64 ] && want=amd64
+    rm -rf "$out/image-$iso"
+    unpack "$c/$iso.iso" "$out/image-$iso/media" || { fail "cannot read $iso.iso"; return 1; }
+    unpack "$out/image-$iso/media/sources/boot.wim" "$out/image-$iso/wim" ||
+      { fail "cannot read boot.wim of $iso.iso"; return 1; }
+    for tool in timeout.exe choice.exe; do
+      machine="$(pe_machine "$out/image-$iso/wim/Windows/System32/$tool" 2>/dev/null)"
+      say "$iso medium: $tool is $machine"
+      [ "$machine" = "$want" ] || { fail "$iso medium: $tool is ${machine:-missing}"; return 1; }
+    done
+  done
+}
+
+# The i686 test programs, each in one process: <program> [gtest filter].
+test_program() {
+  local program="$bin32/$1.exe" filter="${2:-*}"
+  [ -e "$program" ] || { fail "no $1.exe"; return 1; }
+  (cd "$bin32" && wine "$program" --gtest_filter="$filter" --gtest_brief=1 </dev/null >>"$log" 2>&1) ||
+    { fail "$(grep -m3 '^\[  FAILED' "$log" | tr '\n' ' ')"; return 1; }
+}
+
+http_up() {
+  python3 "$src/tests/common/http_server.py" start "$build/i686/tests/http" "$bin32" >>"$log" 2>&1
+}
+http_down() { python3 "$src/tests/common/http_server.py" stop "$build/i686/tests/http" >>"$log" 2>&1; }
+
+case_first_run() {
+  http_up || { fail "no HTTP server"; return 1; }
+  test_program app_window_tests 'FirstRun.*'
+  local rc=$?
+  http_down
+  return $rc
+}
+
+case_planted_dlls() {
+  http_up || { fail "no HTTP server"; return 1; }
+  WINEDLLOVERRIDES="mscoree,mshtml=;wintrust,crypt32,mpr,urlmon,riched20=n,b" \
+    test_program app_planted_tests
+  local rc=$?
+  http_down
+  return $rc
+}
+
+run_case starts case_starts
+run_case iso-run-in-native-interpreter case_iso_run
+run_case registry-views case_registry_views
+run_case console-tools-per-architecture case_console_tools
+run_case first-run-downloads case_first_run
+run_case planted-dlls case_planted_dlls
+for program in ${BW_WOW64_PROGRAMS:-support_tests tasks_tests pipeline_mediarun_tests}; do
+  case_program() { test_program "$program"; }
+  run_case "i686-$program" case_program
+done
+wineserver -k
+echo "done" >>"$results.done"
