@@ -1,37 +1,21 @@
 #include "app/Wizard.h"
 
-#include <commctrl.h>
-
-#include <string>
-
 #include "app/uMain.h"
 #include "support/Handles.h"
+#include "support/SystemDlls.h"
 
 namespace bw {
-
-namespace {
-
-// By its full path in the system folder, never by the search: the program's own folder may
-// hold a DLL of that name.
-HMODULE LoadSystemDll(const char* name) {
-  char folder[MAX_PATH + 1] = {};
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length > MAX_PATH) return nullptr;
-  return LoadLibraryA((std::string(folder, length) + "\\" + name).c_str());
-}
-
-}  // namespace
 
 int RunWizard(HINSTANCE instance, const DownloadSources& sources, const char* commandLine) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
                                                         ICC_USEREX_CLASSES | ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&controls);
+  sys::InitCommonControlsEx(&controls);
   const CommandLineOptions options = ParseCommandLine(commandLine ? commandLine : "");
   if (!options.unknown.empty()) {
     MessageBoxA(nullptr, UnknownArgumentsMessage(options.unknown).c_str(),
                 ApplicationTitle().c_str(), MB_OK | MB_ICONWARNING);
   }
-  UniqueModule richEdit(LoadSystemDll("riched20.dll"));
+  UniqueModule richEdit(LoadSystemModule("riched20.dll"));
   TForm1 form(sources, options.amd64);
   form.Create(instance);
   form.Show();

@@ -1,9 +1,7 @@
 #include "app/uMain.h"
 
-#include <commctrl.h>
 #include <richedit.h>
 #include <shlobj.h>
-#include <winnetwk.h>
 
 #include <algorithm>
 #include <memory>
@@ -11,6 +9,7 @@
 #include "app/ControlIds.h"
 #include "support/Errors.h"
 #include "support/Files.h"
+#include "support/SystemDlls.h"
 #include "support/Versions.h"
 
 namespace bw {
@@ -54,7 +53,7 @@ DriveInfo ProbeDrive(char letter) {
     const std::string local = std::string(1, letter) + ":";
     char remote[MAX_PATH + 1] = {};
     DWORD size = MAX_PATH;
-    if (WNetGetConnectionA(local.c_str(), remote, &size) == NO_ERROR) info.remoteName = remote;
+    if (sys::WNetGetConnectionA(local.c_str(), remote, &size) == NO_ERROR) info.remoteName = remote;
   }
   return info;
 }
@@ -164,7 +163,7 @@ void TForm1::CreateComponents() {
                        ES_AUTOVSCROLL | ES_DISABLENOSCROLL,
                    0, 0, 0, kClientWidth, kClientHeight - kPanel1Height, kIdLog);
   SendMessageA(mLog, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
-  SetWindowSubclass(mLog, LogProc, 1, 0);
+  sys::SetWindowSubclass(mLog, LogProc, 1, 0);
   SendMessageA(mLog, EM_EXLIMITTEXT, 0, 0x7FFFFFF0);
   SendMessageA(mLog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kAgreementText));
   logEndsWithBreak_ = false;
@@ -436,8 +435,8 @@ LRESULT CALLBACK TForm1::PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 LRESULT CALLBACK TForm1::LogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
   // A multi-line edit closes its dialog on Esc; this window binds nothing to that key.
   if ((msg == WM_KEYDOWN || msg == WM_KEYUP || msg == WM_CHAR) && wp == VK_ESCAPE) return 0;
-  if (msg == WM_NCDESTROY) RemoveWindowSubclass(hwnd, LogProc, 1);
-  return DefSubclassProc(hwnd, msg, wp, lp);
+  if (msg == WM_NCDESTROY) sys::RemoveWindowSubclass(hwnd, LogProc, 1);
+  return sys::DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 // RunHost

@@ -1,7 +1,5 @@
 #include "pipeline/LongTasks.h"
 
-#include <urlmon.h>
-
 #include <cstring>
 #include <vector>
 
@@ -9,6 +7,7 @@
 #include "support/Errors.h"
 #include "support/Handles.h"
 #include "support/Signature.h"
+#include "support/SystemDlls.h"
 
 namespace bw {
 
@@ -244,8 +243,8 @@ void LongTasks::bCancelClick() { fields_.CancelRequested = true; }
 
 VerifiedFile DownloadToCache(const std::string& url, const std::string& publisher) {
   char buffer[kDownloadPathLength + 1] = {};
-  const HRESULT result = URLDownloadToCacheFileA(nullptr, url.c_str(), buffer, kDownloadPathLength,
-                                                 kDownloadFlags, nullptr);
+  const HRESULT result = sys::URLDownloadToCacheFileA(nullptr, url.c_str(), buffer,
+                                                      kDownloadPathLength, kDownloadFlags, nullptr);
   if (result != S_OK) {
     throw Exception("Cannot download the file. Error: 0x" + HexText(static_cast<DWORD>(result)));
   }

@@ -1,12 +1,9 @@
 #include "support/Signature.h"
 
-#include <windows.h>
-#include <softpub.h>
-#include <wintrust.h>
-
 #include <vector>
 
 #include "support/Handles.h"
+#include "support/SystemDlls.h"
 
 namespace bw {
 
@@ -24,6 +21,8 @@ class TrustState {
     data_.dwStateAction = WTD_STATEACTION_VERIFY;
   }
   ~TrustState() {
+    // No state when the check could not run at all (wintrust missing).
+    if (!data_.hWVTStateData) return;
     data_.dwStateAction = WTD_STATEACTION_CLOSE;
     Call();
   }
@@ -38,16 +37,16 @@ class TrustState {
   }
 
   PCCERT_CONTEXT Signer() const {
-    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data_.hWVTStateData);
+    CRYPT_PROVIDER_DATA* provider = sys::WTHelperProvDataFromStateData(data_.hWVTStateData);
     CRYPT_PROVIDER_SGNR* signer =
-        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+        provider ? sys::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     return signer && signer->csCertChain > 0 ? signer->pasCertChain[0].pCert : nullptr;
   }
 
  private:
   LONG Call() {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
+    return sys::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
   }
 
   WINTRUST_DATA data_ = {};
@@ -55,14 +54,14 @@ class TrustState {
 
 std::string CertificateName(PCCERT_CONTEXT certificate) {
   char name[512] = {};
-  const DWORD length =
-      CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof name);
+  const DWORD length = sys::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
+                                               nullptr, name, sizeof name);
   return length > 1 ? std::string(name) : std::string();
 }
 
-void CloseStore(HCERTSTORE store) { CertCloseStore(store, 0); }
-void CloseMessage(HCRYPTMSG message) { CryptMsgClose(message); }
-void FreeCertificate(PCCERT_CONTEXT certificate) { CertFreeCertificateContext(certificate); }
+void CloseStore(HCERTSTORE store) { sys::CertCloseStore(store, 0); }
+void CloseMessage(HCRYPTMSG message) { sys::CryptMsgClose(message); }
+void FreeCertificate(PCCERT_CONTEXT certificate) { sys::CertFreeCertificateContext(certificate); }
 
 using UniqueStore = UniqueResource<detail::NullInvalid<HCERTSTORE, CloseStore>>;
 using UniqueMessage = UniqueResource<detail::NullInvalid<HCRYPTMSG, CloseMessage>>;
@@ -95,24 +94,24 @@ std::string GetFileSigner(const std::wstring& path) {
   DWORD encoding = 0;
   DWORD contentType = 0;
   DWORD formatType = 0;
-  if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
-                        CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-                        0, &encoding, &contentType, &formatType, store.put(), message.put(),
-                        nullptr)) {
+  if (!sys::CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
+                             CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                             CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &contentType, &formatType,
+                             store.put(), message.put(), nullptr)) {
     return {};
   }
   DWORD size = 0;
-  if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) ||
+  if (!sys::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) ||
       size == 0) {
     return {};
   }
   std::vector<BYTE> info(size);
-  if (!CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size)) {
+  if (!sys::CryptMsgGetParam(message.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size)) {
     return {};
   }
   UniqueCertificate signer(
-      CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
-                                 CERT_FIND_SUBJECT_CERT, info.data(), nullptr));
+      sys::CertFindCertificateInStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                      CERT_FIND_SUBJECT_CERT, info.data(), nullptr));
   return signer ? CertificateName(signer.get()) : std::string();
 }
 

@@ -2,13 +2,13 @@
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <winnetwk.h>
 
 #include <algorithm>
 #include <set>
 
 #include "support/Errors.h"
 #include "support/Paths.h"
+#include "support/SystemDlls.h"
 #include "support/startup/ProcessUtils.h"
 #include "support/startup/WindowsSecurity.h"
 
@@ -145,13 +145,13 @@ std::string GetRemoteUserSid(const std::string& path) {
 
   char user[MAX_PATH] = {};
   DWORD length = sizeof user;
-  CheckWin32Error(::WNetGetUserA(drive.c_str(), user, &length), drive);
+  CheckWin32Error(sys::WNetGetUserA(drive.c_str(), user, &length), drive);
 
   std::string remote = drive;
   if (drive.find("\\\\") == std::string::npos) {
     char connection[MAX_PATH] = {};
     length = sizeof connection;
-    CheckWin32Error(::WNetGetConnectionA(drive.c_str(), connection, &length), drive);
+    CheckWin32Error(sys::WNetGetConnectionA(drive.c_str(), connection, &length), drive);
     remote = connection;
   }
   std::string server = remote.size() > 2 ? remote.substr(2) : std::string();
