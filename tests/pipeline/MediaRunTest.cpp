@@ -914,19 +914,14 @@ TEST_F(MediaRunTest, ThisComputersDriversGoInForAMediumOfItsOwnArchitecture) {
     bwtest::RemoveTree(WorkDir() + "\\Drivers");
   }
 
-  // Cancel ends the run; with no matching package there is no line and no folder.
+  // Cancel is no failure of the step: it ends the run. (The prefix itself has no package: the
+  // other tests show that nothing changes then.)
   system.native = x64;
   host.imageType = 0;
   host.exitCodes["pnputil"] = {-1};
   host.events.clear();
   Run();
   ExpectFailure("Cancelled.");
-  DeleteFileA((win / "INF\\oem2.inf").c_str());
-  DeleteFileA((win / "INF\\oem10.inf").c_str());
-  host.events.clear();
-  Run();
-  ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" amd64")});
-  EXPECT_FALSE(FolderExists(WorkDir() + "\\Drivers\\amd64\\This computer"));
 }
 
 TEST(NamesStorageOrNetworkClass, ClassOrClassGuidOfTheVersionSection) {
