@@ -1,7 +1,7 @@
 #include "pipeline/HostDrivers.h"
 
 #include <algorithm>
-#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "support/Errors.h"
@@ -45,14 +45,14 @@ std::string InfText(const std::string& bytes) {
   return AsciiLower(text);
 }
 
-std::string Trimmed(const std::string& text) {
+std::string_view Trimmed(std::string_view text) {
   const size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return {};
+  if (begin == std::string_view::npos) return {};
   return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
 // The line up to its comment, blanks around it dropped; a ';' between quotes is text.
-std::string Uncommented(const std::string& line) {
+std::string_view Uncommented(std::string_view line) {
   bool quoted = false;
   size_t end = 0;
   while (end < line.size() && (quoted || line[end] != ';')) {
@@ -62,15 +62,18 @@ std::string Uncommented(const std::string& line) {
   return Trimmed(line.substr(0, end));
 }
 
-std::string Unquoted(const std::string& value) {
+std::string_view Unquoted(std::string_view value) {
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
     return value.substr(1, value.size() - 2);
   }
   return value;
 }
 
-bool OneOf(const std::string& value, const char* const (&names)[3]) {
-  return std::find(std::begin(names), std::end(names), value) != std::end(names);
+bool OneOf(std::string_view value, const char* const (&names)[3]) {
+  for (const char* name : names) {
+    if (value == name) return true;
+  }
+  return false;
 }
 
 // "oem<digits>.inf" in any letter case: the names Windows gives third-party packages, which go
@@ -85,7 +88,7 @@ bool IsOemInfName(const std::string& name) {
                      [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// The machine's packages that name a storage or network class, by their numbers.
+// The machine's packages that name a storage or network class.
 std::vector<std::string> StorageAndNetworkPackages(const std::string& infFolder) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
@@ -96,33 +99,37 @@ std::vector<std::string> StorageAndNetworkPackages(const std::string& infFolder)
     std::string bytes;
     if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsOemInfName(name) &&
         TryReadWholeFile(JoinPath({infFolder, name}), bytes) && NamesStorageOrNetworkClass(bytes)) {
-      names.push_back(name);
+      // By number: oem2 before oem10.
+      auto at = names.begin();
+      while (at != names.end() &&
+             (at->size() < name.size() || (at->size() == name.size() && *at < name))) {
+        ++at;
+      }
+      names.insert(at, name);
     }
   } while (FindNextFileA(find.get(), &entry));
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return a.size() != b.size() ? a.size() < b.size() : AsciiLower(a) < AsciiLower(b);
-  });
   return names;
 }
 
 }  // namespace
 
 bool NamesStorageOrNetworkClass(const std::string& inf) {
-  const std::string text = InfText(inf);
+  const std::string lower = InfText(inf);
+  const std::string_view text = lower;
   bool inVersion = false;
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find_first_of("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = Uncommented(text.substr(at, end - at));
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = Uncommented(text.substr(at, end - at));
     at = end + 1;
     if (!line.empty() && line.front() == '[') {
       inVersion = Trimmed(line.substr(1, line.find(']') - 1)) == "version";
       continue;
     }
     const size_t equals = line.find('=');
-    if (!inVersion || equals == std::string::npos) continue;
-    const std::string key = Trimmed(line.substr(0, equals));
-    const std::string value = Unquoted(Trimmed(line.substr(equals + 1)));
+    if (!inVersion || equals == std::string_view::npos) continue;
+    const std::string_view key = Trimmed(line.substr(0, equals));
+    const std::string_view value = Unquoted(Trimmed(line.substr(equals + 1)));
     if ((key == "class" && OneOf(value, kClasses)) ||
         (key == "classguid" && OneOf(value, kClassGuids))) {
       return true;
@@ -147,7 +154,8 @@ int ExportHostDrivers(RunHost& host, const SystemProbe& system, const std::strin
 
     // A folder each: two packages may carry files of the same name.
     std::vector<std::string> skipped;
-    std::optional<EOSError> failure;
+    std::string reason;
+    DWORD code = 0;
     for (const std::string& name : packages) {
       const std::string target = JoinPath({folder, name.substr(0, name.size() - 4)});
       try {
@@ -159,11 +167,12 @@ int ExportHostDrivers(RunHost& host, const SystemProbe& system, const std::strin
         TryRemoveTree(target);
         skipped.push_back("This computer's driver package " + name +
                           " is not added: " + e.Message() + ".");
-        failure = e;
+        reason = e.Message();
+        code = e.ErrorCode;
       }
     }
     // Not one package: pnputil itself fails.
-    if (skipped.size() == packages.size()) throw *failure;
+    if (skipped.size() == packages.size()) throw EOSError(reason, code);
     for (const std::string& line : skipped) host.AddLog(line);
     return static_cast<int>(packages.size() - skipped.size());
   } catch (const EOSError& e) {
