@@ -156,6 +156,8 @@ CommandLineOptions ParseCommandLine(const std::string& arguments) {
   for (const std::string& w : SplitWords(arguments)) {
     if (Upper(w) == "/AMD64") {
       options.amd64 = true;
+    } else if (Upper(w) == "/NOHOSTDRIVERS") {
+      options.noHostDrivers = true;
     } else {
       options.unknown.push_back(w);
     }
@@ -167,7 +169,9 @@ std::string UnknownArgumentsMessage(const std::vector<std::string>& unknown) {
   std::string text =
       unknown.size() == 1 ? "Unknown command-line argument:" : "Unknown command-line arguments:";
   for (const std::string& word : unknown) text += " \"" + word + "\"";
-  return text + "\r\n\r\nThe only switch is /amd64, which makes a medium for 64-bit computers.";
+  return text +
+         "\r\n\r\nThe switches are /amd64, which makes a medium for 64-bit computers, and "
+         "/nohostdrivers, which leaves this computer's storage and network drivers out of it.";
 }
 
 }  // namespace bw

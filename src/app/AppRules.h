@@ -90,14 +90,15 @@ WindowActions Advance(WindowState& state, WindowEvent event);
 std::string StorageRootKey(const std::string& modulePath);
 
 // What the program's command line asks for. Words are split at blanks outside double quotes,
-// the quotes dropped; `/amd64` in any letter case is the one switch there is.
+// the quotes dropped; the switches `/amd64` and `/nohostdrivers` count in any letter case.
 struct CommandLineOptions {
   bool amd64 = false;
+  bool noHostDrivers = false;
   std::vector<std::string> unknown;  // every other word, in order
 };
 CommandLineOptions ParseCommandLine(const std::string& arguments);
 
-// The message that names the words the program does not know, and the switch it does.
+// The message that names the words the program does not know, and the switches it does.
 std::string UnknownArgumentsMessage(const std::vector<std::string>& unknown);
 
 }  // namespace bw

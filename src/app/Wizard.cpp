@@ -16,7 +16,7 @@ int RunWizard(HINSTANCE instance, const DownloadSources& sources, const char* co
                 ApplicationTitle().c_str(), MB_OK | MB_ICONWARNING);
   }
   UniqueModule richEdit(LoadSystemModule("riched20.dll"));
-  TForm1 form(sources, options.amd64);
+  TForm1 form(sources, options.amd64, !options.noHostDrivers);
   form.Create(instance);
   form.Show();
   MSG msg;

@@ -97,8 +97,8 @@ std::string ApplicationTitle() {
   return StorageRootKey(ModulePath()).substr(sizeof("Software\\") - 1);
 }
 
-TForm1::TForm1(const DownloadSources& sources, bool amd64)
-    : tasks_(fields_, *this), sources_(sources), amd64_(amd64) {}
+TForm1::TForm1(const DownloadSources& sources, bool amd64, bool hostDrivers)
+    : tasks_(fields_, *this), sources_(sources), amd64_(amd64), hostDrivers_(hostDrivers) {}
 
 TForm1::~TForm1() {
   if (hwnd_) DestroyWindow(hwnd_);

@@ -23,8 +23,10 @@ class TForm1 final : public RunHost, public TaskView {
   static constexpr int kClientHeight = 394;
 
   // The run downloads from `sources`: the fixed addresses, unless a test gives its own.
-  // `amd64` selects the 64-bit image type.
-  explicit TForm1(const DownloadSources& sources = FixedDownloadSources(), bool amd64 = false);
+  // `amd64` selects the 64-bit image type; `hostDrivers` false keeps this computer's drivers
+  // off the medium.
+  explicit TForm1(const DownloadSources& sources = FixedDownloadSources(), bool amd64 = false,
+                  bool hostDrivers = true);
   ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -51,6 +53,7 @@ class TForm1 final : public RunHost, public TaskView {
   char UsbDriveLetter() override;
   std::string IsoFileText() override;
   int ImageTypeIndex() override;
+  bool HostDriversWanted() override { return hostDrivers_; }
   bool ConfirmReformat(const std::string& text) override;
   void SetStartEnabled(bool enabled) override;
   void SetCancelEnabled(bool enabled) override;
@@ -126,6 +129,7 @@ class TForm1 final : public RunHost, public TaskView {
   WindowState state_;  // what a run, a close and the store allow now (AppRules.h)
   bool comInitialized_ = false;
   bool amd64_ = false;
+  bool hostDrivers_ = true;
 };
 
 // The window's title for message boxes: the program file's name without extension.

@@ -6,6 +6,7 @@
 #include <exception>
 #include <vector>
 
+#include "pipeline/HostDrivers.h"
 #include "support/Errors.h"
 #include "support/Files.h"
 #include "support/Handles.h"
@@ -13,6 +14,7 @@
 #include "support/Paths.h"
 #include "support/Registry.h"
 #include "support/Versions.h"
+#include "support/startup/ModuleEntries.h"
 #include "support/startup/Wow64.h"
 
 #ifndef BOOTWRIGHT_UPDATE_HOST
@@ -312,8 +314,19 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
   // The build script looks for drivers in the same folder on its own.
   const bool amd64 = host.ImageTypeIndex() == 0;
   const std::string drivers = JoinPath({workDir, "Drivers", amd64 ? "amd64" : "x86"});
-  if (HoldsDriverPackage(drivers)) {
-    host.AddLog("Adding the drivers in " + drivers + " to the image.");
+  // This computer's own drivers fit only a medium of its own architecture. They are not the
+  // user's, and an earlier run's may be out of date.
+  const std::string own = JoinPath({drivers, "This computer"});
+  const bool native =
+      system.NativeMachine() == (amd64 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+  if (native) TryRemoveTree(own);
+  const bool userDrivers = HoldsDriverPackage(drivers);
+  const int ownDrivers =
+      native && host.HostDriversWanted() ? ExportHostDrivers(host, system, own) : 0;
+  if (userDrivers) host.AddLog("Adding the drivers in " + drivers + " to the image.");
+  if (ownDrivers > 0) {
+    host.AddLog("Adding this computer's storage and network drivers (" +
+                std::to_string(ownDrivers) + ") to the image.");
   }
   host.AddLog("Creating the boot image....");
   std::string arguments;
@@ -372,6 +385,15 @@ bool SystemProbe::IsWow64() const {
 }
 
 WORD SystemProbe::NativeMachine() const { return bw::NativeMachine(); }
+
+DWORD SystemProbe::BuildNumber() const {
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  const auto rtlGetVersion = LoadedEntry<RtlGetVersionFn>("ntdll.dll", "RtlGetVersion");
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!rtlGetVersion || rtlGetVersion(&info) != 0) return 0;
+  return info.dwBuildNumber;
+}
 
 const SystemProbe& RealSystem() {
   static const SystemProbe system;

@@ -42,6 +42,8 @@ class RunHost {
   virtual char UsbDriveLetter() = 0;       // upper case
   virtual std::string IsoFileText() = 0;
   virtual int ImageTypeIndex() = 0;  // cbImageType.ItemIndex
+  // False with /nohostdrivers.
+  virtual bool HostDriversWanted() = 0;
   // The reformat warning (Yes/No, warning icon, caption "Warning", owned by the window);
   // false only for No.
   virtual bool ConfirmReformat(const std::string& text) = 0;
@@ -71,6 +73,8 @@ class SystemProbe {
   virtual std::string WindowsDirectory() const;  // GetWindowsDirectoryA
   virtual bool IsWow64() const;                  // a 32-bit process on 64-bit Windows
   virtual WORD NativeMachine() const;            // IMAGE_FILE_MACHINE_* of the machine itself
+  // RtlGetVersion's, which no manifest caps as GetVersionExA's is; 0 when unknown.
+  virtual DWORD BuildNumber() const;
 };
 
 // The running machine itself.

@@ -49,6 +49,26 @@ BOOL ForceDirectories(const std::string& folder) {
   return FALSE;
 }
 
+BOOL TryRemoveTree(const std::string& folder) {
+  const DWORD attributes = Attributes(folder);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return TRUE;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    SetFileAttributesA(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileA(folder.c_str());
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAA entry;
+    UniqueFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &entry));
+    if (find) {
+      do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != ".." && !TryRemoveTree(folder + "\\" + name)) return FALSE;
+      } while (FindNextFileA(find.get(), &entry));
+    }
+  }
+  return RemoveDirectoryA(folder.c_str());
+}
+
 BOOL TryReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
   UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

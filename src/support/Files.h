@@ -20,6 +20,10 @@ bool FolderExists(const std::string& path);
 // the way fails.
 BOOL ForceDirectories(const std::string& folder);
 
+// Removes the file, or the folder with everything below it; a missing one is success. A link
+// to a folder is removed, never followed: what it leads to stays.
+BOOL TryRemoveTree(const std::string& folder);
+
 // On failure `bytes` holds what was read before it.
 BOOL TryReadWholeFile(const std::string& path, std::string& bytes);
 // Replaces the file; its folder must exist.

@@ -127,11 +127,12 @@ TEST(StorageRootKey, IsTheProgramNameWithoutExtension) {
   EXPECT_EQ(bw::StorageRootKey("plain"), "Software\\plain");
 }
 
-TEST(ParseCommandLine, OneSwitchAnyCaseEverythingElseNamed) {
+TEST(ParseCommandLine, SwitchesInAnyCaseEverythingElseNamed) {
   const struct {
     const char* arguments;
     bool amd64;
     std::vector<std::string> unknown;
+    bool noHostDrivers = false;
   } cases[] = {
       {"", false, {}},
       {"  \t ", false, {}},
@@ -142,15 +143,19 @@ TEST(ParseCommandLine, OneSwitchAnyCaseEverythingElseNamed) {
       {"-amd64 /x64", false, {"-amd64", "/x64"}},
       {"/amd64 \"C:\\My Media\\a.iso\" \"\"", true, {"C:\\My Media\\a.iso", ""}},
       {"/amd64x amd64", false, {"/amd64x", "amd64"}},
+      {"/NoHostDrivers /amd64", true, {}, true},
+      {"/nohostdrivers /nohostdriver", false, {"/nohostdriver"}, true},
   };
   for (const auto& c : cases) {
     const bw::CommandLineOptions options = bw::ParseCommandLine(c.arguments);
     EXPECT_EQ(options.amd64, c.amd64) << c.arguments;
     EXPECT_EQ(options.unknown, c.unknown) << c.arguments;
+    EXPECT_EQ(options.noHostDrivers, c.noHostDrivers) << c.arguments;
   }
   EXPECT_EQ(bw::UnknownArgumentsMessage({"/x64", "two words"}),
-            "Unknown command-line arguments: \"/x64\" \"two words\"\r\n\r\nThe only switch is "
-            "/amd64, which makes a medium for 64-bit computers.");
+            "Unknown command-line arguments: \"/x64\" \"two words\"\r\n\r\nThe switches are "
+            "/amd64, which makes a medium for 64-bit computers, and /nohostdrivers, which leaves "
+            "this computer's storage and network drivers out of it.");
 }
 
 }  // namespace

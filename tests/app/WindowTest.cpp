@@ -239,8 +239,9 @@ TEST_F(WizardWindow, UnknownArgumentsAreNamedAndTheWindowStillOpens) {
       bwdrive::WaitFor([&] { return (box = app.FindBox("Bootwright")) != nullptr; }, kTimeout))
       << "no message box";
   EXPECT_EQ(app.BoxText(box),
-            "Unknown command-line arguments: \"/x64\" \"two words\"\r\n\r\nThe only switch is "
-            "/amd64, which makes a medium for 64-bit computers.");
+            "Unknown command-line arguments: \"/x64\" \"two words\"\r\n\r\nThe switches are "
+            "/amd64, which makes a medium for 64-bit computers, and /nohostdrivers, which leaves "
+            "this computer's storage and network drivers out of it.");
   app.Click(GetDlgItem(box, IDOK));
   ASSERT_TRUE(app.Attach(kTimeout)) << NoWindow(app);
   ExpectAgreementPage(app);

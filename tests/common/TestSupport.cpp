@@ -43,25 +43,7 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
       << "cannot write " << path << ": " << GetLastError();
 }
 
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  bw::UniqueFindHandle find(FindFirstFileA((path + "\\*").c_str(), &found));
-  if (find) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string child = path + "\\" + name;
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(find.get(), &found));
-  }
-  find.reset();
-  RemoveDirectoryA(path.c_str());
-}
+void RemoveTree(const std::string& path) { bw::TryRemoveTree(path); }
 
 ScratchDir::ScratchDir(const std::string& hint) {
   static std::atomic<unsigned> counter{0};

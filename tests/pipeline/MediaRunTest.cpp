@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "common/TestSupport.h"
+#include "pipeline/HostDrivers.h"
 #include "pipeline/MediaRun.h"
 #include "support/Errors.h"
 #include "support/Files.h"
@@ -95,9 +97,13 @@ class FakeSystem : public SystemProbe {
     return UniqueMutexHold(CreateMutexA(nullptr, TRUE, nullptr));
   }
   bool wow64 = false;
+  WORD native = IMAGE_FILE_MACHINE_AMD64;
+  DWORD build = 19045;
   WindowsVersion Version() const override { return version; }
   std::string WindowsDirectory() const override { return windows; }
   bool IsWow64() const override { return wow64; }
+  WORD NativeMachine() const override { return native; }
+  DWORD BuildNumber() const override { return build; }
 };
 
 // The window as the run sees it. Every call that matters lands in one ordered transcript;
@@ -112,6 +118,7 @@ class FakeHost : public RunHost {
   char driveLetter = 'E';
   std::string isoText = "C:\\TXBRecovery.iso";
   int imageType = 1;
+  bool hostDrivers = true;
   bool answer = true;
   // Exit codes per kind of child ("worker", "adk", "winpe", "build"), played in order; 0 when
   // none is left. -1 stands for a press on Cancel.
@@ -150,6 +157,7 @@ class FakeHost : public RunHost {
   char UsbDriveLetter() override { return driveLetter; }
   std::string IsoFileText() override { return isoText; }
   int ImageTypeIndex() override { return imageType; }
+  bool HostDriversWanted() override { return hostDrivers; }
   bool ConfirmReformat(const std::string& text) override {
     events.push_back("confirm: " + text);
     return answer;
@@ -175,6 +183,7 @@ class FakeHost : public RunHost {
   static const char* Onoff(bool on) { return on ? "on" : "off"; }
   static std::string KindOf(const std::string& command) {
     if (command.find("/COMPONENTS=") != std::string::npos) return "worker";
+    if (command.find("/export-driver") != std::string::npos) return "pnputil";
     if (command.find("OptionId.DeploymentTools") != std::string::npos) return "adk";
     if (command.find("OptionId.WindowsPreinstallationEnvironment") != std::string::npos) {
       return "winpe";
@@ -830,6 +839,116 @@ TEST_F(MediaRunTest, DriversOfTheImagesArchitectureAreAnnounced) {
   host.imageType = 0;
   Run();
   ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" amd64")});
+}
+
+// Only for a medium of the machine's own architecture; an earlier run's export never stays.
+TEST_F(MediaRunTest, ThisComputersDriversGoInForAMediumOfItsOwnArchitecture) {
+  REQUIRE_STANDINS();
+  ASSERT_NO_FATAL_FAILURE(Prepared());
+  bwtest::ScratchDir win("win");
+  system.windows = win.Path();
+  ASSERT_NO_FATAL_FAILURE(PutFile(win / "INF\\oem2.inf", "[Version]\r\nClass=HDC\r\n"));
+  ASSERT_NO_FATAL_FAILURE(PutFile(win / "INF\\oem10.inf", "[Version]\r\nClass=Net\r\n"));
+  ASSERT_NO_FATAL_FAILURE(PutFile(win / "INF\\oem3.inf", "[Version]\r\nClass=Display\r\n"));
+  ASSERT_NO_FATAL_FAILURE(PutFile(win / "system32\\pnputil.exe"));
+  const auto exports = [&](const std::string& arch, std::vector<std::string> last) {
+    for (const char* package : {"oem10", "oem2"}) {
+      last.insert(last.begin(), "run 5/0: \"" + win / "system32\\pnputil.exe\" /export-driver " +
+                                    package + ".inf \"" + WorkDir() + "\\Drivers\\" + arch +
+                                    "\\This computer\\" + package + "\"");
+    }
+    return last;
+  };
+  const std::string added = "log: Adding this computer's storage and network drivers (";
+  const std::string image = " to the image.";
+  const std::string notAdded = "log: This computer's drivers are not added: ";
+  const auto user = [](const char* arch) {
+    return std::vector<std::string>{"log: Adding the drivers in " + WorkDir() + "\\Drivers\\" +
+                                    arch + " to the image."};
+  };
+  const std::string skipped =
+      "log: This computer's driver package oem10.inf is not added: " + ErrorLine(2) + ".";
+  const std::string oldWindows =
+      notAdded + ErrorLine(ERROR_OLD_WIN_VERSION, "(Windows 10 version 1607+)") + ".";
+  const std::string noPnputil =
+      notAdded + ErrorLine(ERROR_FILE_NOT_FOUND, win / "Sysnative\\pnputil.exe") + ".";
+  constexpr WORD x64 = IMAGE_FILE_MACHINE_AMD64, x86 = IMAGE_FILE_MACHINE_I386;
+  const struct {
+    WORD native;
+    int imageType;
+    bool wanted, wow64;
+    DWORD build;
+    std::deque<long> codes;
+    std::vector<std::string> lines;  // before "Creating the boot image...."
+    bool earlierKept, exported;
+  } cases[] = {
+      {x64, 0, true, false, 14393, {}, exports("amd64", {added + "2)" + image}), 0, 1},
+      {x86, 1, true, false, 19045, {}, exports("x86", {added + "2)" + image}), 0, 1},
+      {x64, 0, true, false, 19045, {0, 2}, exports("amd64", {skipped, added + "1)" + image}), 0, 1},
+      {x64, 0, true, false, 19045, {5, 5}, exports("amd64", {notAdded + ErrorLine(5) + "."}), 0, 0},
+      {x64, 0, true, false, 10586, {}, {oldWindows}, 0, 0},
+      {x64, 0, true, true, 19045, {}, {noPnputil}, 0, 0},
+      {x64, 0, false, false, 19045, {}, {}, 0, 0},
+      // Another architecture's folder is the user's alone.
+      {x64, 1, true, false, 19045, {}, user("x86"), 1, 0},
+      {x86, 0, true, false, 19045, {}, user("amd64"), 1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines.empty() ? "nothing" : c.lines.back());
+    const std::string own =
+        WorkDir() + "\\Drivers\\" + (c.imageType == 0 ? "amd64" : "x86") + "\\This computer";
+    ASSERT_NO_FATAL_FAILURE(PutFile(own + "\\earlier\\old.inf"));
+    system.native = c.native;
+    system.build = c.build;
+    system.wow64 = c.wow64;
+    host.imageType = c.imageType;
+    host.hostDrivers = c.wanted;
+    host.exitCodes["pnputil"] = c.codes;
+    host.events.clear();
+    Run();
+    const auto creating =
+        std::find(host.events.begin(), host.events.end(), "log: Creating the boot image....");
+    EXPECT_EQ(std::vector<std::string>(host.events.begin() + 4, creating), c.lines);
+    EXPECT_EQ(FolderExists(own + "\\earlier"), c.earlierKept);
+    EXPECT_EQ(FolderExists(own + "\\oem2"), c.exported);
+    bwtest::RemoveTree(WorkDir() + "\\Drivers");
+  }
+
+  // Cancel is no failure of the step: it ends the run. (The prefix itself has no package: the
+  // other tests show that nothing changes then.)
+  system.native = x64;
+  host.imageType = 0;
+  host.exitCodes["pnputil"] = {-1};
+  host.events.clear();
+  Run();
+  ExpectFailure("Cancelled.");
+}
+
+TEST(NamesStorageOrNetworkClass, ClassOrClassGuidOfTheVersionSection) {
+  const auto utf16 = [](const std::string& ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) bytes += {c, '\0'};
+    return bytes;
+  };
+  const struct {
+    std::string inf;
+    bool kept;
+  } cases[] = {
+      {"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=SCSIAdapter\r\n", true},
+      {"[version]\nCLASS = hdc;disk controllers\n", true},
+      {"[Version]\nClass=\"Net\"", true},
+      {"[Version]\nClassGuid={4D36E972-E325-11CE-BFC1-08002BE10318}\n", true},
+      {"[ Version ] ; x\nClassGUID = \"{4d36e97b-e325-11ce-bfc1-08002be10318}\"\n", true},
+      {"\xEF\xBB\xBF[Version]\nClassGuid={4d36e96a-e325-11ce-bfc1-08002be10318}", true},
+      {utf16("[Version]\r\nProvider=\"\xE9\"\r\nClass=Net\r\n"), true},
+      {utf16("[Version]\r\nClass=Display\r\n"), false},
+      {"", false},
+      {"[Version]\nClass=Display\nClassGuid={4d36e968-e325-11ce-bfc1-08002be10318}\n", false},
+      {"[Version]\n;Class=Net\nClass=NetService ; Net\nProvider=\"a;Class=Net\"\n", false},
+      {"Class=Net\n[Strings]\nClass=Net\n", false},
+      {"[Version]\nSignature=\"$Windows NT$\"\n[Manufacturer]\nClass=Net\n", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NamesStorageOrNetworkClass(c.inf), c.kept) << c.inf;
 }
 
 TEST(HoldsDriverPackage, AnyInfFileBelowTheFolder) {
