@@ -189,28 +189,23 @@ test_program() {
     { fail "$(grep -m3 '^\[  FAILED' "$log" | tr '\n' ' ')"; return 1; }
 }
 
-http_up() {
-  python3 "$src/tests/common/http_server.py" start "$build/i686/tests/http" "$bin32" >>"$log" 2>&1
-}
-http_down() { python3 "$src/tests/common/http_server.py" stop "$build/i686/tests/http" >>"$log" 2>&1; }
-
-case_first_run() {
-  http_up || { fail "no HTTP server"; return 1; }
-  test_program app_window_tests 'FirstRun.*'
-  local rc=$?
-  http_down
-  return $rc
+# The downloads' server, as CTest's fixture starts it for the Wine tests.
+http() {
+  local state="$build/i686/tests/http"
+  if [ "$1" = start ]; then set -- start "$state" "$bin32"; else set -- stop "$state"; fi
+  python3 "$src/tests/common/http_server.py" "$@" >>"$out/http.log" 2>&1
 }
 
+case_first_run() { test_program app_window_tests 'FirstRun.*'; }
+
+# Wine prefers its own DLLs unless told otherwise; native-first makes it search the program's
+# folder as Windows does.
 case_planted_dlls() {
-  http_up || { fail "no HTTP server"; return 1; }
   WINEDLLOVERRIDES="mscoree,mshtml=;wintrust,crypt32,mpr,urlmon,riched20=n,b" \
     test_program app_planted_tests
-  local rc=$?
-  http_down
-  return $rc
 }
 
+http start || echo "FAIL http-server: see http.log" | tee -a "$results"
 run_case starts case_starts
 run_case iso-run-in-native-interpreter case_iso_run
 run_case registry-views case_registry_views
@@ -221,5 +216,6 @@ for program in ${BW_WOW64_PROGRAMS:-support_tests tasks_tests pipeline_mediarun_
   case_program() { test_program "$program"; }
   run_case "i686-$program" case_program
 done
+http stop
 wineserver -k
 echo "done" >>"$results.done"
