@@ -209,7 +209,28 @@ void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& pa
   }
 }
 
-void StageWorker(RunHost& host, const std::string& workDir, const DownloadSources& sources) {
+// The medium runs only programs of its own architecture (Windows PE has no WOW64): a worker of
+// the other kind would be staged, the build would say DONE!, and the recovery could not start.
+void CheckWorkerRuns(const std::string& worker, bool amd64) {
+  const WORD machine = ProgramMachine(worker);
+  const std::string file = "The backup worker " + worker;
+  if (machine == IMAGE_FILE_MACHINE_AMD64 && !amd64) {
+    throw Exception(file +
+                    " is a 64-bit program; a 32-bit medium cannot start it. Start Bootwright "
+                    "with /amd64.");
+  }
+  if (machine == IMAGE_FILE_MACHINE_I386 && amd64) {
+    throw Exception(file +
+                    " is a 32-bit program; a 64-bit medium cannot start it. Start Bootwright "
+                    "without /amd64.");
+  }
+  if (machine != IMAGE_FILE_MACHINE_AMD64 && machine != IMAGE_FILE_MACHINE_I386) {
+    throw Exception(file + " is not a Windows program.");
+  }
+}
+
+void StageWorker(RunHost& host, const std::string& workDir, const DownloadSources& sources,
+                 bool amd64) {
   const std::string workerDir = JoinPath({workDir, "TXB"});
   CheckLastError(ForceDirectories(workerDir), workerDir);
   const std::string worker = JoinPath({workerDir, "TXBWorker.exe"});
@@ -250,6 +271,7 @@ void StageWorker(RunHost& host, const std::string& workDir, const DownloadSource
   const std::string version = GetFileVersionString(worker);
   CheckCode(WorkerVersionAccepted(version), ERROR_NOT_SUPPORTED,
             "TXB Worker is too old (" + version + ")");
+  CheckWorkerRuns(worker, amd64);
 }
 
 char DriveLetter(RunHost& host) {
@@ -305,7 +327,7 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
     ExtractResource(workDir, name);
   }
 
-  StageWorker(host, workDir, sources);
+  StageWorker(host, workDir, sources, host.ImageTypeIndex() == 0);
   InstallKitPart(host, workDir, kDeploymentTools, sources);
   InstallKitPart(host, workDir, kWinPE, sources);
 

@@ -71,7 +71,8 @@ class Faults : public ServedMachine {
   void Run(const std::string& iso, const std::function<void(App&)>& during = {}) {
     if (!app_) {
       app_ = std::make_unique<App>();
-      ASSERT_TRUE(app_->Launch(WizardUnderTestPath())) << NoWindow(*app_);
+      ASSERT_TRUE(app_->Launch(WizardUnderTestPath(), "C:\\", kTimeout, bwtest::kStandinSwitch))
+          << NoWindow(*app_);
     }
     App& app = *app_;
     SendMessageA(app.Control(bw::kIdIsoFile), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(iso.c_str()));
@@ -406,13 +407,13 @@ TEST_F(Faults, IsoPathWithBlanksParenthesesAmpersandAndBangWorks) {
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << GetLastError();
   iso_ = folder + "\\Txb & Boot!.iso";
   Run();
-  EXPECT_TRUE(Logged(" ISO \"" + iso_ + "\" x86 ...")) << log_;
+  EXPECT_TRUE(Logged(" ISO \"" + iso_ + "\" " + bwtest::kStandinMedium + " ...")) << log_;
   ExpectDone();
 }
 
 TEST_F(Faults, EmptyIsoPathStillRunsTheScriptWhichFails) {
   Run("");
-  EXPECT_TRUE(Logged(" ISO \"\" x86 ...")) << log_;
+  EXPECT_TRUE(Logged(" ISO \"\" " + bwtest::kStandinMedium + " ...")) << log_;
   EXPECT_TRUE(Logged("\r\nERROR\r\n")) << log_;
   ExpectParts(true, true, true);
 }

@@ -112,7 +112,8 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
   Output(expected, "Installing OptionId.WindowsPreinstallationEnvironment into " + workDir +
                        "\\ADK\\Assessment and Deployment Kit");
   Entry(expected, "Creating the boot image....");
-  Entry(expected, "Executing \"" + workDir + "\\bwrs.bat\" ISO \"" + iso + "\" x86 ...");
+  Entry(expected, "Executing \"" + workDir + "\\bwrs.bat\" ISO \"" + iso + "\" " +
+                      bwtest::kStandinMedium + " ...");
   ASSERT_GE(lines.size(), expected.size());
   const std::vector<std::string> head(lines.begin(), lines.begin() + expected.size());
   EXPECT_EQ(Joined(head), Joined(expected));
@@ -139,7 +140,8 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
   ASSERT_GE(second.size(), 4u) << app.Log();
   EXPECT_EQ(second[0], "Creating the boot image....");
   EXPECT_EQ(second[1], "");
-  EXPECT_EQ(second[2], "Executing \"" + workDir + "\\bwrs.bat\" ISO \"" + iso + "\" x86 ...");
+  EXPECT_EQ(second[2], "Executing \"" + workDir + "\\bwrs.bat\" ISO \"" + iso + "\" " +
+                           bwtest::kStandinMedium + " ...");
   EXPECT_EQ(second[3], "");
   EXPECT_NE(app.Log().find("DONE!"), std::string::npos) << app.Log();
   EXPECT_EQ(app.Log().find("Downloading"), std::string::npos) << app.Log();

@@ -54,3 +54,44 @@ TEST(WholeFile, BinaryRoundTripAndFailuresWithThePath) {
     EXPECT_EQ(e.Message(), SystemErrorText(ERROR_FILE_NOT_FOUND) + ". " + dir / "missing");
   }
 }
+
+// A DOS header whose e_lfanew points at "PE\0\0" and the machine field right after it.
+std::string PeHeader(WORD machine) {
+  std::string bytes(0x40 + 6, '\0');
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  bytes[0x3C] = 0x40;
+  bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+  bytes[0x44] = static_cast<char>(machine & 0xFF);
+  bytes[0x45] = static_cast<char>(machine >> 8);
+  return bytes + std::string(18, '\0');
+}
+
+TEST(ProgramMachine, ReadsThePeHeaderAndIsUnknownForAnythingElse) {
+  bwtest::ScratchDir dir;
+  std::string dosOnly = PeHeader(IMAGE_FILE_MACHINE_I386);
+  dosOnly[0x40] = 'N';
+  const struct {
+    const char* name;
+    std::string bytes;
+    WORD machine;
+  } cases[] = {
+      {"i386", PeHeader(IMAGE_FILE_MACHINE_I386), IMAGE_FILE_MACHINE_I386},
+      {"amd64", PeHeader(IMAGE_FILE_MACHINE_AMD64), IMAGE_FILE_MACHINE_AMD64},
+      {"text", "@echo off\r\n", IMAGE_FILE_MACHINE_UNKNOWN},
+      {"no PE signature", dosOnly, IMAGE_FILE_MACHINE_UNKNOWN},
+      {"cut in the header", PeHeader(IMAGE_FILE_MACHINE_AMD64).substr(0, 0x45),
+       IMAGE_FILE_MACHINE_UNKNOWN},
+      {"cut before the PE header", PeHeader(IMAGE_FILE_MACHINE_AMD64).substr(0, 0x3E),
+       IMAGE_FILE_MACHINE_UNKNOWN},
+  };
+  for (const auto& c : cases) {
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(dir / c.name, c.bytes));
+    EXPECT_EQ(ProgramMachine(dir / c.name), c.machine) << c.name;
+  }
+  EXPECT_EQ(ProgramMachine(dir / "missing"), IMAGE_FILE_MACHINE_UNKNOWN);
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  EXPECT_EQ(ProgramMachine(self),
+            sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+}
