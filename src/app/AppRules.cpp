@@ -170,4 +170,11 @@ std::string UnknownArgumentsMessage(const std::vector<std::string>& unknown) {
   return text + "\r\n\r\nThe only switch is /amd64, which makes a medium for 64-bit computers.";
 }
 
+std::string Amd64Refusal(CommandLineOptions& options, WORD nativeMachine) {
+  if (!options.amd64 || nativeMachine == IMAGE_FILE_MACHINE_AMD64) return {};
+  options.amd64 = false;
+  return "A 64-bit medium can be made only on a 64-bit (x64) Windows; this window makes a "
+         "32-bit medium.";
+}
+
 }  // namespace bw

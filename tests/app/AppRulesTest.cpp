@@ -153,4 +153,27 @@ TEST(ParseCommandLine, OneSwitchAnyCaseEverythingElseNamed) {
             "/amd64, which makes a medium for 64-bit computers.");
 }
 
+// A 64-bit medium only on an x64 Windows; without the switch nothing is said.
+TEST(Amd64Refusal, ByTheMachinesNativeArchitecture) {
+  const struct {
+    WORD native;
+    bool asked;
+    bool amd64;  // after the decision
+  } cases[] = {
+      {IMAGE_FILE_MACHINE_AMD64, true, true},   {IMAGE_FILE_MACHINE_I386, true, false},
+      {IMAGE_FILE_MACHINE_ARM64, true, false},  {IMAGE_FILE_MACHINE_UNKNOWN, true, false},
+      {IMAGE_FILE_MACHINE_AMD64, false, false}, {IMAGE_FILE_MACHINE_ARM64, false, false},
+  };
+  for (const auto& c : cases) {
+    bw::CommandLineOptions options;
+    options.amd64 = c.asked;
+    EXPECT_EQ(bw::Amd64Refusal(options, c.native),
+              c.asked && !c.amd64 ? "A 64-bit medium can be made only on a 64-bit (x64) Windows; "
+                                    "this window makes a 32-bit medium."
+                                  : "")
+        << c.native << " " << c.asked;
+    EXPECT_EQ(options.amd64, c.amd64) << c.native << " " << c.asked;
+  }
+}
+
 }  // namespace
