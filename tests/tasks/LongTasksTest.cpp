@@ -250,11 +250,13 @@ TEST_F(WaitForTask, CancelPressedBeforeTheWaitActsAtItsFirstPoll) {
 // Downloads from the local server that CTest keeps up for these tests.
 struct DownloadFile : Tasks {
   std::string base;
+  bwtest::ScratchDir work{"work"};
   void SetUp() override {
     Tasks::SetUp();
     base = bwtest::HttpBase(BW_TASKS_HTTP_STATE);
     ASSERT_FALSE(base.empty()) << "the test HTTP server is not running (CTest starts it)";
     fields.DownloadedFile = "earlier.exe";
+    fields.WorkDir = work.Path();
   }
   // The message of the EAbort that the download ends with.
   std::string Failure(const std::string& url) {
@@ -266,13 +268,12 @@ struct DownloadFile : Tasks {
   }
 };
 
-TEST_F(DownloadFile, SignedFileLandsInTheCache) {
+TEST_F(DownloadFile, SignedFileIsCopiedIntoTheDownloadsFolder) {
   const std::string url = base + "bw_task_child_signed.exe";
   tasks.DownloadFile(url, 5, kPublisher);
   EXPECT_EQ(view.Entries(), std::vector<std::string>{"Downloading " + url + " ..."});
   EXPECT_EQ(fields.DownloadUrl, url);
-  ASSERT_NE(fields.DownloadedFile, "earlier.exe");
-  EXPECT_NE(fields.DownloadedFile.find("bw_task_child_signed"), std::string::npos);
+  EXPECT_EQ(fields.DownloadedFile, work / "Downloads\\bw_task_child_signed.exe");
   EXPECT_EQ(bwtest::ReadFileBytes(fields.DownloadedFile),
             bwtest::ReadFileBytes(bwtest::BinDir() + "\\bw_task_child_signed.exe"));
   ExpectIdle();
@@ -356,6 +357,28 @@ TEST_F(DownloadFile, AFileHeldOpenForWritingFailsTheCheck) {
   EXPECT_TRUE(bw::HoldVerifiedFile(copy, kPublisher).hold);
 }
 
+// The copy is made through the checked file's hold, replaces an earlier one, and is held and
+// checked itself; one that cannot be made names its path.
+TEST_F(DownloadFile, CopyOfTheCheckedFile) {
+  const std::string signedFile = bwtest::BinDir() + "\\bw_task_child_signed.exe";
+  const bw::VerifiedFile source = bw::HoldVerifiedFile(signedFile, kPublisher);
+  const std::string target = work / "Downloads\\setup.exe";
+  for (const char* round : {"into a new folder", "over an earlier copy"}) {
+    const bw::VerifiedFile copy = bw::CopyVerifiedFile(source, target, kPublisher);
+    EXPECT_EQ(copy.path, target) << round;
+    EXPECT_EQ(bwtest::ReadFileBytes(target), bwtest::ReadFileBytes(signedFile)) << round;
+    EXPECT_FALSE(bw::UniqueFileHandle(CreateFileA(target.c_str(), GENERIC_WRITE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr)))
+        << round;
+  }
+  ASSERT_TRUE(bw::ForceDirectories(work / "Downloads\\folder.exe"));
+  EXPECT_TRUE(bwtest::RaisesOSError(
+      [&] { bw::CopyVerifiedFile(source, work / "Downloads\\folder.exe", kPublisher); },
+      ERROR_ACCESS_DENIED,
+      bw::ComposeErrorMessage(ERROR_ACCESS_DENIED, {work / "Downloads\\folder.exe"})));
+}
+
 // Cancel ends the step at once; the abandoned thread, still downloading, never touches what
 // the next download leaves behind, and leaves nothing behind once it has ended. (The first
 // round grows the download service's own worker pool; the second must not grow anything.)
@@ -415,6 +438,8 @@ TEST_F(DownloadFile, AbandonAndExit) {
 TEST_F(Tasks, NoHandleLeaksOverAHundredCommandsAndDownloads) {
   const std::string base = bwtest::HttpBase(BW_TASKS_HTTP_STATE);
   ASSERT_FALSE(base.empty());
+  const bwtest::ScratchDir work("work");
+  fields.WorkDir = work.Path();
   auto round = [&](int i) {
     // Odd rounds take the failing paths: a non-zero exit, an unsigned file.
     try {
