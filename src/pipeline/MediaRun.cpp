@@ -173,14 +173,18 @@ std::string ReplaceS(const std::string& format, const std::string& value) {
 }
 
 // A kit installer that asks for a restart has installed all the same; the restart can wait.
+// One that has started the restart itself leaves no time for a build.
 void RunKitInstaller(RunHost& host, const std::string& command, int weight, WORD showWindow) {
   try {
     host.RunCommand(command, weight, showWindow);
   } catch (const EOSError& e) {
-    if (e.ErrorCode != ERROR_SUCCESS_REBOOT_REQUIRED &&
-        e.ErrorCode != ERROR_SUCCESS_REBOOT_INITIATED) {
-      throw;
+    if (e.ErrorCode == ERROR_SUCCESS_REBOOT_INITIATED) {
+      const std::string& installer = host.Fields().DownloadedFile;
+      throw Exception(installer.substr(installer.find_last_of('\\') + 1) +
+                      " has started a restart of Windows. Start Bootwright again when Windows "
+                      "is back.");
     }
+    if (e.ErrorCode != ERROR_SUCCESS_REBOOT_REQUIRED) throw;
     host.AddLog(
         "Installation finished; Windows asks for a restart, which can wait until the medium is "
         "made.");
