@@ -354,9 +354,10 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
   std::string command = QuotedString(JoinPath({workDir, "bwrs.bat"})) + arguments;
   if (system.IsWow64()) {
     // The 32-bit interpreter would hand the kit's tools SysWOW64 for system32. With more than
-    // two quotes, cmd /c drops only the outer pair and keeps the inner ones.
+    // two quotes, cmd /c drops only the outer pair and keeps the inner ones. /d: no AutoRun
+    // command of the registry runs inside the elevated build.
     command = QuotedString(JoinPath({system.WindowsDirectory(), "Sysnative", "cmd.exe"})) +
-              " /c \"" + command + "\"";
+              " /d /c \"" + command + "\"";
   }
   host.RunCommand(command, 600, SW_HIDE);
 }

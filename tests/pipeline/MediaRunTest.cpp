@@ -839,7 +839,7 @@ TEST_F(MediaRunTest, UnderWow64TheScriptRunsInTheNativeInterpreter) {
   Run();
   EXPECT_EQ(
       host.events[host.events.size() - 5],
-      "run 600/0: \"D:\\Win (x)\\Sysnative\\cmd.exe\" /c \"" + Build(kIso).substr(11) + "\"");
+      "run 600/0: \"D:\\Win (x)\\Sysnative\\cmd.exe\" /d /c \"" + Build(kIso).substr(11) + "\"");
 }
 
 TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
