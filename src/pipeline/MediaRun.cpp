@@ -539,8 +539,16 @@ void WriteRunLog(const std::string& folder, const std::string& text) {
     if (!FolderExists(folder)) return;
     const std::string log = JoinPath({folder, "Bootwright.log"});
     const std::string previous = JoinPath({folder, "Bootwright.previous.log"});
-    if (FileExists(log)) MoveFileExA(log.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
-    WriteWholeFile(log, WithCrLfLines(text));
+    const std::string fresh = JoinPath({folder, "Bootwright.log.new"});
+    // Whole before anything moves, and only renames after: whatever fails or stops between two
+    // steps, the run before stays in one of the two files.
+    if (!TryWriteWholeFile(fresh, WithCrLfLines(text)) ||
+        (FileExists(log) &&
+         !MoveFileExA(log.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING))) {
+      DeleteFileA(fresh.c_str());
+      return;
+    }
+    MoveFileExA(fresh.c_str(), log.c_str(), MOVEFILE_REPLACE_EXISTING);
   } catch (...) {
     // The file is for later reading; the run's outcome never depends on it.
   }

@@ -933,13 +933,24 @@ TEST(WriteRunLog, CrLfLinesAndThePreviousRunKept) {
       EXPECT_EQ(ReadFileBytes(previous), run.previous);
     }
   }
-  // A missing folder is not made; a log that cannot be written is passed over.
+  // A missing folder is not made. Whichever step cannot be done (the log cannot move, the
+  // previous one cannot be replaced, the new one cannot be written), the run before stays and
+  // nothing half-made is left.
   EXPECT_NO_THROW(WriteRunLog(dir / "missing", "text"));
   EXPECT_FALSE(FolderExists(dir / "missing"));
-  UniqueFileHandle held(CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(held);
-  EXPECT_NO_THROW(WriteRunLog(dir.Path(), "blocked"));
+  ASSERT_NO_FATAL_FAILURE(WriteFileBytes(log, "kept\r\n"));
+  ASSERT_NO_FATAL_FAILURE(WriteFileBytes(previous, "before\r\n"));
+  const std::string fresh = dir / "Bootwright.log.new";
+  for (const std::string& blocked : {log, previous, fresh}) {
+    SCOPED_TRACE(blocked);
+    UniqueFileHandle held(CreateFileA(blocked.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(blocked == fresh ? CreateDirectoryA(fresh.c_str(), nullptr) : bool(held));
+    EXPECT_NO_THROW(WriteRunLog(dir.Path(), "lost"));
+    EXPECT_EQ(ReadFileBytes(log), "kept\r\n");
+    EXPECT_EQ(ReadFileBytes(previous), "before\r\n");
+    EXPECT_FALSE(FileExists(fresh));
+  }
 }
 
 TEST_F(MediaRunTest, EveryEndingAsksForTheLogOnceTheWorkingFolderExists) {
