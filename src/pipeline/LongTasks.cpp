@@ -244,7 +244,8 @@ void LongTasks::RunCommand(const std::string& commandLine, int weight, WORD show
     view_.ProcessMessages();
     return fields_.CancelRequested;
   });
-  if (!output.Head().empty()) AddLog(OemToAnsiString(output.Head()));
+  const std::string shown = output.Shown();
+  if (!shown.empty()) AddLog(OemToAnsiString(shown));
   CheckCancelled();
 
   DWORD exitCode = 0;

@@ -63,17 +63,19 @@ TEST_F(RunCommand, LogsTheCommandThenItsOutputInOneEntry) {
   EXPECT_EQ(view.lines.at(3), "");
 }
 
-TEST_F(RunCommand, ShowsOnlyTheFirst65535Bytes) {
+TEST_F(RunCommand, ShowsTheFirst65535BytesAndTheLast4096) {
   tasks.RunCommand(ChildCommand("out 70000"), 5, SW_HIDE);
   ASSERT_EQ(view.Entries().size(), 2u);
-  EXPECT_EQ(view.Entries()[1].size(), 65535u);
-  EXPECT_EQ(view.Entries()[1], Pattern(65535));
+  EXPECT_EQ(view.Entries()[1], Pattern(65535) + "\r\n... 369 bytes of output left out ...\r\n" +
+                                   Pattern(70000).substr(70000 - 4096));
 }
 
 TEST_F(RunCommand, SixteenMegabytesOfOutputDoNotBlockTheChild) {
   tasks.RunCommand(ChildCommand("out 16777216"), 5, SW_HIDE);
   ASSERT_EQ(view.Entries().size(), 2u);
-  EXPECT_EQ(view.Entries()[1], Pattern(65535));
+  EXPECT_EQ(view.Entries()[1], Pattern(65535) +
+                                   "\r\n... 16707585 bytes of output left out ...\r\n" +
+                                   Pattern(16777216).substr(16777216 - 4096));
 }
 
 TEST_F(RunCommand, ConvertsOemBytesPastANul) {
