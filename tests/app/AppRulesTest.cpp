@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/AppRules.h"
@@ -155,24 +156,19 @@ TEST(ParseCommandLine, OneSwitchAnyCaseEverythingElseNamed) {
 
 // A 64-bit medium only on an x64 Windows; without the switch nothing is said.
 TEST(Amd64Refusal, ByTheMachinesNativeArchitecture) {
-  const struct {
-    WORD native;
-    bool asked;
-    bool amd64;  // after the decision
-  } cases[] = {
-      {IMAGE_FILE_MACHINE_AMD64, true, true},   {IMAGE_FILE_MACHINE_I386, true, false},
-      {IMAGE_FILE_MACHINE_ARM64, true, false},  {IMAGE_FILE_MACHINE_UNKNOWN, true, false},
-      {IMAGE_FILE_MACHINE_AMD64, false, false}, {IMAGE_FILE_MACHINE_ARM64, false, false},
+  const std::string refused =
+      "A 64-bit medium can be made only on a 64-bit (x64) Windows; this window makes a 32-bit "
+      "medium.";
+  const std::tuple<WORD, bool, std::string> cases[] = {
+      {IMAGE_FILE_MACHINE_AMD64, true, ""},      {IMAGE_FILE_MACHINE_I386, true, refused},
+      {IMAGE_FILE_MACHINE_ARM64, true, refused}, {IMAGE_FILE_MACHINE_UNKNOWN, true, refused},
+      {IMAGE_FILE_MACHINE_ARM64, false, ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& [native, asked, message] : cases) {
     bw::CommandLineOptions options;
-    options.amd64 = c.asked;
-    EXPECT_EQ(bw::Amd64Refusal(options, c.native),
-              c.asked && !c.amd64 ? "A 64-bit medium can be made only on a 64-bit (x64) Windows; "
-                                    "this window makes a 32-bit medium."
-                                  : "")
-        << c.native << " " << c.asked;
-    EXPECT_EQ(options.amd64, c.amd64) << c.native << " " << c.asked;
+    options.amd64 = asked;
+    EXPECT_EQ(bw::Amd64Refusal(options, native), message) << native << " " << asked;
+    EXPECT_EQ(options.amd64, asked && message.empty()) << native << " " << asked;
   }
 }
 
