@@ -46,12 +46,14 @@ if %errorlevel% NEQ 0 goto ERROR
 
 goto LOCALE
 
-rem A 64-bit image needs 64-bit tools: Sysnative is the 64-bit system32 as a 32-bit cmd sees it
+rem A 64-bit image needs 64-bit tools. Only a 64-bit Windows makes one, and there the wizard
+rem runs this script in the 64-bit cmd, whose system32 is the 64-bit folder (Sysnative exists
+rem only for 32-bit programs)
 :TOOLS64
-copy "%SystemRoot%\Sysnative\timeout.exe" "%temp%\txbboot\mount\Windows\System32\" || copy "%SystemRoot%\system32\timeout.exe" "%temp%\txbboot\mount\Windows\System32\"
+copy "%SystemRoot%\system32\timeout.exe" "%temp%\txbboot\mount\Windows\System32\"
 if %errorlevel% NEQ 0 goto ERROR
 
-copy "%SystemRoot%\Sysnative\choice.exe" "%temp%\txbboot\mount\Windows\System32\" || copy "%SystemRoot%\system32\choice.exe" "%temp%\txbboot\mount\Windows\System32\"
+copy "%SystemRoot%\system32\choice.exe" "%temp%\txbboot\mount\Windows\System32\"
 if %errorlevel% NEQ 0 goto ERROR
 
 :LOCALE

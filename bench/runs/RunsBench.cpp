@@ -109,10 +109,10 @@ int main(int argc, char** argv) {
   const std::string iso = out / "Bench.iso";
 
   // The script alone, as the window starts it.
-  const std::string script =
-      bwtest::Quote(WorkDir() + "\\bwrs.bat") + " ISO " + bwtest::Quote(iso) + " x86";
+  const std::string script = bwtest::Quote(WorkDir() + "\\bwrs.bat") + " ISO " +
+                             bwtest::Quote(iso) + " " + bwtest::kStandinMedium;
   bwdrive::App app;
-  if (!app.Launch(WizardPath())) {
+  if (!app.Launch(WizardPath(), "C:\\", kTimeout, bwtest::kStandinSwitch)) {
     std::fprintf(stderr, "no window\n");
     return 1;
   }

@@ -141,6 +141,10 @@ int main(int argc, char** argv) {
 
   if (argc > 1) {
     Cancelling bench;
+    // Where a download that finishes after its Cancel still puts its copy.
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    bench.fields.WorkDir = std::string(temp) + "bench_tasks_work";
     std::vector<double> clickToLog, postToLog;
     const std::string url = std::string(argv[1]) + "slow/4000/bw_task_child_slow.exe";
     for (int i = 0; i < 50; ++i) {

@@ -174,4 +174,11 @@ std::string UnknownArgumentsMessage(const std::vector<std::string>& unknown) {
          "/nohostdrivers, which leaves this computer's storage and network drivers out of it.";
 }
 
+std::string Amd64Refusal(CommandLineOptions& options, WORD nativeMachine) {
+  if (!options.amd64 || nativeMachine == IMAGE_FILE_MACHINE_AMD64) return {};
+  options.amd64 = false;
+  return "A 64-bit medium can be made only on a 64-bit (x64) Windows; this window makes a "
+         "32-bit medium.";
+}
+
 }  // namespace bw

@@ -101,4 +101,9 @@ CommandLineOptions ParseCommandLine(const std::string& arguments);
 // The message that names the words the program does not know, and the switches it does.
 std::string UnknownArgumentsMessage(const std::vector<std::string>& unknown);
 
+// A 64-bit medium takes the machine's own 64-bit tools, which only an x64 Windows has (not a
+// 32-bit one, nor ARM64). Elsewhere /amd64 is dropped and the message to show is returned;
+// empty when nothing changes.
+std::string Amd64Refusal(CommandLineOptions& options, WORD nativeMachine);
+
 }  // namespace bw

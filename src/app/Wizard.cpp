@@ -1,5 +1,7 @@
 #include "app/Wizard.h"
 
+#include <string>
+
 #include "app/uMain.h"
 #include "support/Handles.h"
 #include "support/SystemDlls.h"
@@ -10,11 +12,13 @@ int RunWizard(HINSTANCE instance, const DownloadSources& sources, const char* co
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
                                                         ICC_USEREX_CLASSES | ICC_WIN95_CLASSES};
   sys::InitCommonControlsEx(&controls);
-  const CommandLineOptions options = ParseCommandLine(commandLine ? commandLine : "");
-  if (!options.unknown.empty()) {
-    MessageBoxA(nullptr, UnknownArgumentsMessage(options.unknown).c_str(),
-                ApplicationTitle().c_str(), MB_OK | MB_ICONWARNING);
-  }
+  const auto warn = [](const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), ApplicationTitle().c_str(), MB_OK | MB_ICONWARNING);
+  };
+  CommandLineOptions options = ParseCommandLine(commandLine ? commandLine : "");
+  if (!options.unknown.empty()) warn(UnknownArgumentsMessage(options.unknown));
+  const std::string refusal = Amd64Refusal(options, RealSystem().NativeMachine());
+  if (!refusal.empty()) warn(refusal);
   UniqueModule richEdit(LoadSystemModule("riched20.dll"));
   TForm1 form(sources, options.amd64, !options.noHostDrivers);
   form.Create(instance);

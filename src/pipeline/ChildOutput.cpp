@@ -112,9 +112,27 @@ void ChildOutput::Issue() {
   }
 }
 
+std::string ChildOutput::Shown() const {
+  if (after_ <= tail_.size()) return head_ + tail_;
+  std::string shown = head_;
+  if (shown.back() != '\n') shown += "\r\n";
+  return shown + "... " + std::to_string(after_ - tail_.size()) +
+         " bytes of output left out ...\r\n" + tail_;
+}
+
 void ChildOutput::Keep(DWORD got) {
-  const std::size_t room = kMaxHead - head_.size();
-  head_.append(buffer_.data(), std::min<std::size_t>(got, room));
+  const std::size_t toHead = std::min<std::size_t>(got, kMaxHead - head_.size());
+  head_.append(buffer_.data(), toHead);
+  const std::size_t rest = got - toHead;
+  if (rest == 0) return;
+  after_ += rest;
+  const char* end = buffer_.data() + got;
+  if (rest >= kMaxTail) {
+    tail_.assign(end - kMaxTail, kMaxTail);
+  } else {
+    tail_.append(end - rest, rest);
+    if (tail_.size() > kMaxTail) tail_.erase(0, tail_.size() - kMaxTail);
+  }
 }
 
 // The read must be over before its buffer and OVERLAPPED go away.

@@ -17,7 +17,8 @@ namespace bw {
 // close: a grandchild that inherited the write end may outlive the child.
 class ChildOutput {
  public:
-  static constexpr std::size_t kMaxHead = 0xFFFF;  // the most bytes shown in the log
+  static constexpr std::size_t kMaxHead = 0xFFFF;  // the first bytes shown in the log
+  static constexpr std::size_t kMaxTail = 4096;    // and the last, when there are more
 
   ChildOutput();
   ~ChildOutput();
@@ -38,8 +39,10 @@ class ChildOutput {
   // is read for `limitMs` at most, and `stop` (asked between reads) ends it sooner.
   void Finish(DWORD limitMs, const std::function<bool()>& stop);
 
-  // The first bytes the child wrote, at most kMaxHead.
-  const std::string& Head() const { return head_; }
+  // What the log shows: everything the child wrote, or when that is more than kMaxHead and
+  // kMaxTail together, its first kMaxHead bytes, a line that counts the bytes left out, and
+  // its last kMaxTail bytes, which hold a script's closing line.
+  std::string Shown() const;
 
  private:
   enum class State {
@@ -61,6 +64,8 @@ class ChildOutput {
   std::vector<char> buffer_;
   State state_ = State::kIdle;
   std::string head_;
+  std::string tail_;              // at most kMaxTail of what came after the head
+  unsigned long long after_ = 0;  // how much came after the head
 };
 
 }  // namespace bw

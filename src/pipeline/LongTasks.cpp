@@ -5,7 +5,9 @@
 
 #include "pipeline/ChildOutput.h"
 #include "support/Errors.h"
+#include "support/Files.h"
 #include "support/Handles.h"
+#include "support/Paths.h"
 #include "support/Signature.h"
 #include "support/SystemDlls.h"
 
@@ -37,6 +39,16 @@ std::wstring ToWide(const std::string& text) {
   return wide;
 }
 
+// The last part of the URL's path, which must be a plain file name.
+std::string UrlFileName(const std::string& url) {
+  std::string name = url.substr(0, url.find_first_of("?#"));
+  name.erase(0, name.find_last_of('/') + 1);
+  CheckCode(!name.empty() && name != "." && name != ".." &&
+                name.find_first_of("\\:*\"<>|") == std::string::npos,
+            ERROR_INVALID_NAME, url);
+  return name;
+}
+
 // Runs f when the scope ends, however it ends.
 template <typename F>
 class OnExit {
@@ -55,6 +67,7 @@ class OnExit {
 struct DownloadJob {
   std::string url;
   std::string publisher;
+  std::string copy;  // where the checked file is run from
   VerifiedFile file;
   std::string error;
 };
@@ -86,7 +99,8 @@ DWORD WINAPI DownloadThreadProc(LPVOID parameter) {
   const ComApartment apartment;
   try {
     job->error.clear();
-    job->file = DownloadToCache(job->url, job->publisher);
+    job->file =
+        CopyVerifiedFile(DownloadToCache(job->url, job->publisher), job->copy, job->publisher);
   } catch (const Exception& e) {
     job->error = e.Message();
   } catch (const std::exception& e) {
@@ -163,6 +177,7 @@ void LongTasks::DownloadFile(const std::string& url, int weight, const std::stri
   auto job = std::make_shared<DownloadJob>();
   job->url = url;
   job->publisher = publisher;
+  job->copy = JoinPath({fields_.WorkDir, "Downloads", UrlFileName(url)});
   auto handOver = std::make_unique<std::shared_ptr<DownloadJob>>(job);
   UniqueHandle thread(CreateThread(nullptr, 0, DownloadThreadProc, handOver.get(), 0, nullptr));
   CheckLastError(static_cast<bool>(thread));
@@ -228,7 +243,8 @@ void LongTasks::RunCommand(const std::string& commandLine, int weight, WORD show
     view_.ProcessMessages();
     return fields_.CancelRequested;
   });
-  if (!output.Head().empty()) AddLog(OemToAnsiString(output.Head()));
+  const std::string shown = output.Shown();
+  if (!shown.empty()) AddLog(OemToAnsiString(shown));
   CheckCancelled();
 
   DWORD exitCode = 0;
@@ -269,6 +285,27 @@ VerifiedFile HoldVerifiedFile(const std::string& path, const std::string& publis
                     "\".");
   }
   return file;
+}
+
+VerifiedFile CopyVerifiedFile(const VerifiedFile& file, const std::string& target,
+                              const std::string& publisher) {
+  CheckLastError(ForceDirectories(target.substr(0, target.find_last_of('\\'))), target);
+  {
+    UniqueFileHandle copy(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    CheckLastError(static_cast<bool>(copy), target);
+    CheckLastError(SetFilePointerEx(file.hold.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN), target);
+    std::vector<char> buffer(1 << 16);
+    DWORD got = 0;
+    while (CheckLastError(ReadFile(file.hold.get(), buffer.data(),
+                                   static_cast<DWORD>(buffer.size()), &got, nullptr),
+                          target) &&
+           got != 0) {
+      DWORD written = 0;
+      CheckLastError(WriteFile(copy.get(), buffer.data(), got, &written, nullptr), target);
+    }
+  }
+  return HoldVerifiedFile(target, publisher);
 }
 
 // Converts every byte, also past a NUL, which the plain conversion would stop at.

@@ -45,7 +45,8 @@ class LongTasks {
   void AddLog(const std::string& text);
   void WaitForTask(int weight);
   void CheckCancelled();
-  // Accepts the file only when `publisher` signed it.
+  // Accepts the file only when `publisher` signed it; what runs is its copy in
+  // <WorkDir>\Downloads, a folder that only administrators may write to.
   void DownloadFile(const std::string& url, int weight, const std::string& publisher);
   void RunCommand(const std::string& commandLine, int weight, WORD showWindow);
   void bCancelClick();
@@ -78,6 +79,13 @@ VerifiedFile DownloadToCache(const std::string& url, const std::string& publishe
 // Opens `path` so that nobody can change it while the hold lasts, then checks through that
 // handle that `publisher` signed it. Raises the OS error when it cannot be held that way.
 VerifiedFile HoldVerifiedFile(const std::string& path, const std::string& publisher);
+
+// Copies the held file's bytes through its hold to `target` (its folder made when missing),
+// then holds and checks the copy as HoldVerifiedFile does. The internet cache is the user's:
+// any of the user's processes could put a DLL beside an installer there, which it would load
+// elevated. Raises the OS error with the target's path when the copy fails.
+VerifiedFile CopyVerifiedFile(const VerifiedFile& file, const std::string& target,
+                              const std::string& publisher);
 
 std::string OemToAnsiString(const std::string& text);
 

@@ -175,14 +175,18 @@ std::string ReplaceS(const std::string& format, const std::string& value) {
 }
 
 // A kit installer that asks for a restart has installed all the same; the restart can wait.
+// One that has started the restart itself leaves no time for a build.
 void RunKitInstaller(RunHost& host, const std::string& command, int weight, WORD showWindow) {
   try {
     host.RunCommand(command, weight, showWindow);
   } catch (const EOSError& e) {
-    if (e.ErrorCode != ERROR_SUCCESS_REBOOT_REQUIRED &&
-        e.ErrorCode != ERROR_SUCCESS_REBOOT_INITIATED) {
-      throw;
+    if (e.ErrorCode == ERROR_SUCCESS_REBOOT_INITIATED) {
+      const std::string& installer = host.Fields().DownloadedFile;
+      throw Exception(installer.substr(installer.find_last_of('\\') + 1) +
+                      " has started a restart of Windows. Start Bootwright again when Windows "
+                      "is back.");
     }
+    if (e.ErrorCode != ERROR_SUCCESS_REBOOT_REQUIRED) throw;
     host.AddLog(
         "Installation finished; Windows asks for a restart, which can wait until the medium is "
         "made.");
@@ -211,7 +215,28 @@ void InstallKitPart(RunHost& host, const std::string& workDir, const KitPart& pa
   }
 }
 
-void StageWorker(RunHost& host, const std::string& workDir, const DownloadSources& sources) {
+// The medium runs only programs of its own architecture (Windows PE has no WOW64): a worker of
+// the other kind would be staged, the build would say DONE!, and the recovery could not start.
+void CheckWorkerRuns(const std::string& worker, bool amd64) {
+  const WORD machine = ProgramMachine(worker);
+  const std::string file = "The backup worker " + worker;
+  if (machine == IMAGE_FILE_MACHINE_AMD64 && !amd64) {
+    throw Exception(file +
+                    " is a 64-bit program; a 32-bit medium cannot start it. Start Bootwright "
+                    "with /amd64.");
+  }
+  if (machine == IMAGE_FILE_MACHINE_I386 && amd64) {
+    throw Exception(file +
+                    " is a 32-bit program; a 64-bit medium cannot start it. Start Bootwright "
+                    "without /amd64.");
+  }
+  if (machine != IMAGE_FILE_MACHINE_AMD64 && machine != IMAGE_FILE_MACHINE_I386) {
+    throw Exception(file + " is not a Windows program.");
+  }
+}
+
+void StageWorker(RunHost& host, const std::string& workDir, const DownloadSources& sources,
+                 bool amd64) {
   const std::string workerDir = JoinPath({workDir, "TXB"});
   CheckLastError(ForceDirectories(workerDir), workerDir);
   const std::string worker = JoinPath({workerDir, "TXBWorker.exe"});
@@ -252,6 +277,7 @@ void StageWorker(RunHost& host, const std::string& workDir, const DownloadSource
   const std::string version = GetFileVersionString(worker);
   CheckCode(WorkerVersionAccepted(version), ERROR_NOT_SUPPORTED,
             "TXB Worker is too old (" + version + ")");
+  CheckWorkerRuns(worker, amd64);
 }
 
 char DriveLetter(RunHost& host) {
@@ -307,7 +333,7 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
     ExtractResource(workDir, name);
   }
 
-  StageWorker(host, workDir, sources);
+  StageWorker(host, workDir, sources, host.ImageTypeIndex() == 0);
   InstallKitPart(host, workDir, kDeploymentTools, sources);
   InstallKitPart(host, workDir, kWinPE, sources);
 
@@ -341,9 +367,10 @@ void MakeMedium(RunHost& host, const SystemProbe& system, const DownloadSources&
   std::string command = QuotedString(JoinPath({workDir, "bwrs.bat"})) + arguments;
   if (system.IsWow64()) {
     // The 32-bit interpreter would hand the kit's tools SysWOW64 for system32. With more than
-    // two quotes, cmd /c drops only the outer pair and keeps the inner ones.
+    // two quotes, cmd /c drops only the outer pair and keeps the inner ones. /d: no AutoRun
+    // command of the registry runs inside the elevated build.
     command = QuotedString(JoinPath({system.WindowsDirectory(), "Sysnative", "cmd.exe"})) +
-              " /c \"" + command + "\"";
+              " /d /c \"" + command + "\"";
   }
   host.RunCommand(command, 600, SW_HIDE);
 }
@@ -534,8 +561,16 @@ void WriteRunLog(const std::string& folder, const std::string& text) {
     if (!FolderExists(folder)) return;
     const std::string log = JoinPath({folder, "Bootwright.log"});
     const std::string previous = JoinPath({folder, "Bootwright.previous.log"});
-    if (FileExists(log)) MoveFileExA(log.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
-    WriteWholeFile(log, WithCrLfLines(text));
+    const std::string fresh = JoinPath({folder, "Bootwright.log.new"});
+    // Whole before anything moves, and only renames after: whatever fails or stops between two
+    // steps, the run before stays in one of the two files.
+    if (!TryWriteWholeFile(fresh, WithCrLfLines(text)) ||
+        (FileExists(log) &&
+         !MoveFileExA(log.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING))) {
+      DeleteFileA(fresh.c_str());
+      return;
+    }
+    MoveFileExA(fresh.c_str(), log.c_str(), MOVEFILE_REPLACE_EXISTING);
   } catch (...) {
     // The file is for later reading; the run's outcome never depends on it.
   }

@@ -103,7 +103,8 @@ bool WorkerVersionAccepted(const std::string& version);
 bool HoldsDriverPackage(const std::string& folder);
 
 // The run's log as Bootwright.log in the folder, CR LF line ends; the file of the run before
-// becomes Bootwright.previous.log. Nothing when the folder is missing; never raises.
+// becomes Bootwright.previous.log. Nothing when the folder is missing, or when the run before
+// could not be kept; never raises.
 void WriteRunLog(const std::string& folder, const std::string& text);
 
 // Enclosed in double quotes, inner double quotes doubled.

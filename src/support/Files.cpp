@@ -103,4 +103,28 @@ BOOL TryWriteWholeFile(const std::string& path, const std::string& bytes) {
   return TRUE;
 }
 
+WORD ProgramMachine(const std::string& path) {
+  UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const auto readAt = [&file](LONG offset, void* data, DWORD size) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    DWORD got = 0;
+    return ReadFile(file.get(), data, size, &got, &at) && got == size;
+  };
+  IMAGE_DOS_HEADER dos = {};
+  if (!file || !readAt(0, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
+      dos.e_lfanew < 0) {
+    return IMAGE_FILE_MACHINE_UNKNOWN;
+  }
+  struct {
+    DWORD signature;
+    IMAGE_FILE_HEADER header;
+  } nt = {};
+  if (!readAt(dos.e_lfanew, &nt, sizeof nt) || nt.signature != IMAGE_NT_SIGNATURE) {
+    return IMAGE_FILE_MACHINE_UNKNOWN;
+  }
+  return nt.header.Machine;
+}
+
 }  // namespace bw

@@ -29,6 +29,10 @@ BOOL TryReadWholeFile(const std::string& path, std::string& bytes);
 // Replaces the file; its folder must exist.
 BOOL TryWriteWholeFile(const std::string& path, const std::string& bytes);
 
+// The machine a program file is built for (IMAGE_FILE_MACHINE_*, from its PE header);
+// IMAGE_FILE_MACHINE_UNKNOWN for a file that is no program or cannot be read.
+WORD ProgramMachine(const std::string& path);
+
 // Inline, so that programs using only the forms above need nothing of Errors.cpp.
 inline std::string ReadWholeFile(const std::string& path) {
   std::string bytes;

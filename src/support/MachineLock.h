@@ -7,9 +7,10 @@
 
 namespace bw {
 
-// Takes the mutex "Global\<name>", or "Local\<name>" (this session only) where the global one
-// cannot be made. Empty while another process holds it; a holder that died without releasing
-// it leaves it free. Raises when neither can be made.
+// Takes the mutex "Global\<name>", which only SYSTEM and the Administrators may open. Empty
+// while another process holds it, or while the name exists but cannot be opened as that
+// mutex; a holder that died without releasing it leaves it free. Raises when it cannot be
+// made otherwise.
 UniqueMutexHold TakeMachineLock(const std::string& name);
 
 }  // namespace bw

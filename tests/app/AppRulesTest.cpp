@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/AppRules.h"
@@ -156,6 +157,24 @@ TEST(ParseCommandLine, SwitchesInAnyCaseEverythingElseNamed) {
             "Unknown command-line arguments: \"/x64\" \"two words\"\r\n\r\nThe switches are "
             "/amd64, which makes a medium for 64-bit computers, and /nohostdrivers, which leaves "
             "this computer's storage and network drivers out of it.");
+}
+
+// A 64-bit medium only on an x64 Windows; without the switch nothing is said.
+TEST(Amd64Refusal, ByTheMachinesNativeArchitecture) {
+  const std::string refused =
+      "A 64-bit medium can be made only on a 64-bit (x64) Windows; this window makes a 32-bit "
+      "medium.";
+  const std::tuple<WORD, bool, std::string> cases[] = {
+      {IMAGE_FILE_MACHINE_AMD64, true, ""},      {IMAGE_FILE_MACHINE_I386, true, refused},
+      {IMAGE_FILE_MACHINE_ARM64, true, refused}, {IMAGE_FILE_MACHINE_UNKNOWN, true, refused},
+      {IMAGE_FILE_MACHINE_ARM64, false, ""},
+  };
+  for (const auto& [native, asked, message] : cases) {
+    bw::CommandLineOptions options;
+    options.amd64 = asked;
+    EXPECT_EQ(bw::Amd64Refusal(options, native), message) << native << " " << asked;
+    EXPECT_EQ(options.amd64, asked && message.empty()) << native << " " << asked;
+  }
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ void EndStrayDism() {
 
 bool StartIsoRun(bwdrive::App& app, const std::string& exePath, const std::string& iso,
                  std::string& why, const std::string& arguments) {
-  if (!app.Launch(exePath, "C:\\", kTimeout, arguments)) {
+  if (!app.Launch(exePath, "C:\\", kTimeout, bwtest::kStandinSwitch + " " + arguments)) {
     why = NoWindow(app);
     return false;
   }

@@ -47,8 +47,8 @@ void StageConsoleTools();
 // DISM of the installed kit must not reach into the next run's mount.
 void EndStrayDism();
 
-// Starts the wizard (with the arguments), types the ISO path and presses Start; false (with
-// the reason in `why`) when no window came.
+// Starts the wizard (with the arguments, after the switch for the stand-ins' medium), types
+// the ISO path and presses Start; false (with the reason in `why`) when no window came.
 bool StartIsoRun(bwdrive::App& app, const std::string& exePath, const std::string& iso,
                  std::string& why, const std::string& arguments = {});
 

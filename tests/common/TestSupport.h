@@ -21,6 +21,16 @@ std::string SourcePath(const std::string& relative);  // forward or back slashes
 std::string BinDir();                                 // holds every built program
 std::string StandinDir();                             // the stand-ins of the outside tools
 
+// The stand-ins are programs of the tests' own architecture, and a medium takes only a worker
+// of its own: whole runs make the medium of that architecture.
+#ifdef _WIN64
+inline const std::string kStandinMedium = "amd64";
+inline const std::string kStandinSwitch = "/amd64";
+#else
+inline const std::string kStandinMedium = "x86";
+inline const std::string kStandinSwitch = "";
+#endif
+
 using bw::FileExists;
 using bw::FolderExists;
 // Empty when the file cannot be read.

@@ -2,6 +2,8 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -35,6 +37,7 @@ const std::string kAdkUrl =
 const std::string kWinPEUrl =
     "https://download.microsoft.com/download/E/F/A/EFA17CF0-7140-4E92-AC0A-D89366EBD79E/"
     "adkwinpeaddons/adkwinpesetup.exe";
+const std::string kIso = " ISO \"C:\\TXBRecovery.iso\" " + bwtest::kStandinMedium;
 const char kTemplateCopy[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%" "%DEST%\" >NUL)";
 const char kTemplateCopyFixed[] = R"(xcopy /herky "%WORKINGDIR%\%TEMPL%\*.*" "%DEST%\*.*" >NUL)";
 
@@ -117,7 +120,7 @@ class FakeHost : public RunHost {
   std::string driveText = "E:";
   char driveLetter = 'E';
   std::string isoText = "C:\\TXBRecovery.iso";
-  int imageType = 1;
+  int imageType = bwtest::kStandinMedium == "amd64" ? 0 : 1;
   bool hostDrivers = true;
   bool answer = true;
   // Exit codes per kind of child ("worker", "adk", "winpe", "build"), played in order; 0 when
@@ -359,7 +362,7 @@ TEST_F(MediaRunTest, FirstRunInstallsEverythingInOrder) {
       "OptionId.WindowsPreinstallationEnvironment /installpath " +
           adk + " /q",
       "log: Creating the boot image....",
-      Build(" ISO \"C:\\TXBRecovery.iso\" x86"),
+      Build(kIso),
   });
   EXPECT_EQ(host.fields.WorkDir, WorkDir());
   for (const char* name : {"bwrs.bat", "startnet.cmd", "winpe.jpg"}) {
@@ -375,20 +378,19 @@ TEST_F(MediaRunTest, RunWithEverythingInPlaceOnlyBuilds) {
   // The embedded files of an earlier run are rewritten.
   ASSERT_NO_FATAL_FAILURE(PutFile(WorkDir() + "\\bwrs.bat", "stale"));
   Run();
-  ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+  ExpectRun({"log: Creating the boot image....", Build(kIso)});
   EXPECT_EQ(ReadFileBytes(WorkDir() + "\\bwrs.bat"),
             ReadFileBytes(bwtest::SourcePath("resources/bwrs.bat")));
 
   host.events.clear();
   host.usb = true;
   host.driveLetter = 'e';
-  host.imageType = 0;
   Run();
   ASSERT_FALSE(host.events.empty());
   EXPECT_EQ(host.events.front(),
             "confirm: This command reformats the drive E:\r\n\r\nDo you want to continue?");
   host.events.erase(host.events.begin());
-  ExpectRun({"log: Creating the boot image....", Build(" USB \"E:\" amd64")});
+  ExpectRun({"log: Creating the boot image....", Build(" USB \"E:\" " + bwtest::kStandinMedium)});
 }
 
 TEST_F(MediaRunTest, IsoPathsThatTheScriptCanTake) {
@@ -400,7 +402,8 @@ TEST_F(MediaRunTest, IsoPathsThatTheScriptCanTake) {
     host.events.clear();
     host.isoText = iso;
     Run();
-    ExpectRun({"log: Creating the boot image....", Build(" ISO \"" + iso + "\" x86")});
+    ExpectRun({"log: Creating the boot image....",
+               Build(" ISO \"" + iso + "\" " + bwtest::kStandinMedium)});
   }
 }
 
@@ -440,12 +443,44 @@ TEST_F(MediaRunTest, WorkerVersions) {
     ASSERT_NO_FATAL_FAILURE(CopyInto(Standin(c.file), Worker()));
     Run();
     if (c.passes) {
-      ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+      ExpectRun({"log: Creating the boot image....", Build(kIso)});
     } else {
       ExpectFailure(
           ErrorLine(ERROR_NOT_SUPPORTED, std::string("TXB Worker is too old (") + c.version + ")"));
       EXPECT_TRUE(host.Only("run").empty());
     }
+  }
+}
+
+// The stand-in worker, its PE header naming `machine`.
+std::string WorkerBuiltFor(WORD machine) {
+  std::string bytes = ReadFileBytes(Standin("TXBWorker.exe"));
+  LONG header = 0;
+  std::memcpy(&header, &bytes[offsetof(IMAGE_DOS_HEADER, e_lfanew)], sizeof header);
+  std::memcpy(&bytes[header + 4], &machine, sizeof machine);
+  return bytes;
+}
+
+// A worker that the medium cannot start ends the run before the kit is fetched.
+TEST_F(MediaRunTest, WorkerThatTheMediumCannotStartIsRefused) {
+  REQUIRE_STANDINS();
+  const std::tuple<WORD, int, std::string> cases[] = {
+      // machine, image type (0 amd64), line
+      {IMAGE_FILE_MACHINE_AMD64, 1,
+       " is a 64-bit program; a 32-bit medium cannot start it. Start Bootwright with /amd64."},
+      {IMAGE_FILE_MACHINE_I386, 0,
+       " is a 32-bit program; a 64-bit medium cannot start it. Start Bootwright without /amd64."},
+      {IMAGE_FILE_MACHINE_UNKNOWN, 1, " is not a Windows program."},
+      {IMAGE_FILE_MACHINE_I386, 1, ""},  // the run goes on
+  };
+  for (const auto& [machine, imageType, line] : cases) {
+    bwtest::RemoveTree(WorkDir() + "\\ADK");
+    ASSERT_NO_FATAL_FAILURE(PutFile(Worker(), WorkerBuiltFor(machine)));
+    host.events.clear();
+    host.imageType = imageType;
+    Run();
+    if (!line.empty()) ExpectFailure("The backup worker " + Worker() + line);
+    EXPECT_EQ(host.Only("download").size(), line.empty() ? 2u : 0u) << machine;
   }
 }
 
@@ -480,7 +515,7 @@ TEST_F(MediaRunTest, InstalledProductIsCopied) {
   ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker-6.1.5.9.exe"), product / "TXBWorker.ex_"));
   SetInstallLocation(product.Path() + "\\");
   Run();
-  ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+  ExpectRun({"log: Creating the boot image....", Build(kIso)});
   EXPECT_EQ(ReadFileBytes(Worker()), ReadFileBytes(product / "TXBWorker.exe"));
 
   // A product that ships only the packed name is staged under the .exe name.
@@ -528,7 +563,7 @@ TEST_F(MediaRunTest, EmptyInstallLocationInstallsTheProduct) {
   Run();
   EXPECT_EQ(host.Only("download"),
             std::vector<std::string>{"download 30: " + kProductUrl + " by Tessel Software"});
-  EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+  EXPECT_EQ(host.events[host.events.size() - 5], Build(kIso));
 }
 
 TEST_F(MediaRunTest, ProductInstalledInTheWorkerFolderIsNotCopiedOntoItself) {
@@ -546,7 +581,7 @@ TEST_F(MediaRunTest, ProductInstalledInTheWorkerFolderIsNotCopiedOntoItself) {
     SetInstallLocation(location);
     host.events.clear();
     Run();
-    ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+    ExpectRun({"log: Creating the boot image....", Build(kIso)});
   }
   SetFileAttributesA(Worker().c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(ReadFileBytes(Worker()), original);
@@ -586,7 +621,7 @@ TEST_F(MediaRunTest, KitInstallerRefusingSilenceRunsOnceMoreInItsWindow) {
                                   "run 60/5: " + adkRun,
                                   "run 1200/0: " + peRun + " /q",
                                   "run 1200/5: " + peRun,
-                                  Build(" ISO \"C:\\TXBRecovery.iso\" x86"),
+                                  Build(kIso),
                               }));
   EXPECT_EQ(host.Only("log"),
             (std::vector<std::string>{
@@ -631,19 +666,28 @@ TEST_F(MediaRunTest, OnlyASilent2008IsRetried) {
   }
 }
 
-// The kit's "installed, restart pending" codes; the product installer has no such codes.
-TEST_F(MediaRunTest, KitInstallerAskingForARestartHasSucceeded) {
+// The kit's "installed, restart pending" code (3010) has succeeded; with 1641 the installer
+// has started the restart itself. The product installer has no such codes.
+TEST_F(MediaRunTest, KitInstallerAskingForARestart) {
   REQUIRE_STANDINS();
   ASSERT_NO_FATAL_FAILURE(CopyInto(Standin("TXBWorker.exe"), Worker()));
   ASSERT_NO_FATAL_FAILURE(PutFile(DandISetEnv()));
-  for (const std::deque<long>& codes : {std::deque<long>{3010}, std::deque<long>{2008, 1641}}) {
+  for (const std::deque<long>& codes :
+       {std::deque<long>{3010}, std::deque<long>{1641}, std::deque<long>{2008, 1641}}) {
     host.events.clear();
     host.exitCodes["winpe"] = codes;
     Run();
+    if (codes.back() == 1641) {
+      ExpectFailure(
+          "adkwinpesetup.exe has started a restart of Windows. Start Bootwright again "
+          "when Windows is back.");
+      EXPECT_EQ(host.Only("run").size(), codes.size());  // no build
+      continue;
+    }
     EXPECT_EQ(host.events[host.events.size() - 7],
               "log: Installation finished; Windows asks for a restart, which can wait until the "
               "medium is made.");
-    EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+    EXPECT_EQ(host.events[host.events.size() - 5], Build(kIso));
   }
   DeleteFileA(Worker().c_str());
   host.exitCodes["worker"] = {3010};
@@ -700,7 +744,7 @@ TEST_F(MediaRunTest, SevenAndLaterRun) {
     system.version = v;
     host.events.clear();
     Run();
-    ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+    ExpectRun({"log: Creating the boot image....", Build(kIso)});
   }
 }
 
@@ -732,7 +776,7 @@ TEST_F(MediaRunTest, UnsafeIsoPathIsRefusedBeforeAnythingHappens) {
   host.usb = true;
   host.events.clear();
   Run();
-  EXPECT_EQ(host.events[host.events.size() - 5], Build(" USB \"E:\" x86"));
+  EXPECT_EQ(host.events[host.events.size() - 5], Build(" USB \"E:\" " + bwtest::kStandinMedium));
 }
 
 // Relative paths would be resolved in the kit's folder; a folder that the elevated program
@@ -785,7 +829,7 @@ TEST_F(MediaRunTest, TheWindowsDriveIsNeverReformatted) {
   host.driveLetter = 'D';
   host.events.clear();
   Run();
-  EXPECT_EQ(host.events[host.events.size() - 5], Build(" ISO \"C:\\TXBRecovery.iso\" x86"));
+  EXPECT_EQ(host.events[host.events.size() - 5], Build(kIso));
 }
 
 // With more than two quotes after /c, cmd drops only the first and the last.
@@ -795,9 +839,9 @@ TEST_F(MediaRunTest, UnderWow64TheScriptRunsInTheNativeInterpreter) {
   system.wow64 = true;
   system.windows = "D:\\Win (x)\\";
   Run();
-  EXPECT_EQ(host.events[host.events.size() - 5],
-            "run 600/0: \"D:\\Win (x)\\Sysnative\\cmd.exe\" /c \"" +
-                Build(" ISO \"C:\\TXBRecovery.iso\" x86").substr(11) + "\"");
+  EXPECT_EQ(
+      host.events[host.events.size() - 5],
+      "run 600/0: \"D:\\Win (x)\\Sysnative\\cmd.exe\" /d /c \"" + Build(kIso).substr(11) + "\"");
 }
 
 TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
@@ -828,17 +872,20 @@ TEST_F(MediaRunTest, MediaWriterIsMendedOnceForUsbOnWindows7) {
 TEST_F(MediaRunTest, DriversOfTheImagesArchitectureAreAnnounced) {
   REQUIRE_STANDINS();
   ASSERT_NO_FATAL_FAILURE(Prepared());
-  ASSERT_NO_FATAL_FAILURE(PutFile(WorkDir() + "\\Drivers\\x86\\storage\\vmd\\iaStorVD.INF"));
-  ASSERT_NO_FATAL_FAILURE(PutFile(WorkDir() + "\\Drivers\\amd64\\readme.txt"));
-  const std::string x86 =
-      "log: Adding the drivers in " + WorkDir() + "\\Drivers\\x86 to the image.";
+  const std::string own = WorkDir() + "\\Drivers\\" + bwtest::kStandinMedium;
+  const std::string other =
+      WorkDir() + "\\Drivers\\" + (bwtest::kStandinMedium == "x86" ? "amd64" : "x86");
+  ASSERT_NO_FATAL_FAILURE(PutFile(own + "\\storage\\vmd\\iaStorVD.INF"));
+  ASSERT_NO_FATAL_FAILURE(PutFile(other + "\\readme.txt"));
   Run();
-  ExpectRun({x86, "log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" x86")});
+  ExpectRun({"log: Adding the drivers in " + own + " to the image.",
+             "log: Creating the boot image....", Build(kIso)});
 
+  bwtest::RemoveTree(own);
+  ASSERT_NO_FATAL_FAILURE(PutFile(other + "\\a.inf"));
   host.events.clear();
-  host.imageType = 0;
   Run();
-  ExpectRun({"log: Creating the boot image....", Build(" ISO \"C:\\TXBRecovery.iso\" amd64")});
+  ExpectRun({"log: Creating the boot image....", Build(kIso)});
 }
 
 // Only for a medium of the machine's own architecture; an earlier run's export never stays.
@@ -998,13 +1045,24 @@ TEST(WriteRunLog, CrLfLinesAndThePreviousRunKept) {
       EXPECT_EQ(ReadFileBytes(previous), run.previous);
     }
   }
-  // A missing folder is not made; a log that cannot be written is passed over.
+  // A missing folder is not made. Whichever step cannot be done (the log cannot move, the
+  // previous one cannot be replaced, the new one cannot be written), the run before stays and
+  // nothing half-made is left.
   EXPECT_NO_THROW(WriteRunLog(dir / "missing", "text"));
   EXPECT_FALSE(FolderExists(dir / "missing"));
-  UniqueFileHandle held(CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(held);
-  EXPECT_NO_THROW(WriteRunLog(dir.Path(), "blocked"));
+  ASSERT_NO_FATAL_FAILURE(WriteFileBytes(log, "kept\r\n"));
+  ASSERT_NO_FATAL_FAILURE(WriteFileBytes(previous, "before\r\n"));
+  const std::string fresh = dir / "Bootwright.log.new";
+  for (const std::string& blocked : {log, previous, fresh}) {
+    SCOPED_TRACE(blocked);
+    UniqueFileHandle held(CreateFileA(blocked.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(blocked == fresh ? CreateDirectoryA(fresh.c_str(), nullptr) : bool(held));
+    EXPECT_NO_THROW(WriteRunLog(dir.Path(), "lost"));
+    EXPECT_EQ(ReadFileBytes(log), "kept\r\n");
+    EXPECT_EQ(ReadFileBytes(previous), "before\r\n");
+    EXPECT_FALSE(FileExists(fresh));
+  }
 }
 
 TEST_F(MediaRunTest, EveryEndingAsksForTheLogOnceTheWorkingFolderExists) {

@@ -54,3 +54,30 @@ TEST(WholeFile, BinaryRoundTripAndFailuresWithThePath) {
     EXPECT_EQ(e.Message(), SystemErrorText(ERROR_FILE_NOT_FOUND) + ". " + dir / "missing");
   }
 }
+
+// A DOS header whose e_lfanew points at "PE\0\0" and the machine field right after it.
+std::string PeHeader(WORD machine) {
+  std::string bytes = std::string("MZ") + std::string(0x56, '\0');
+  bytes[0x3C] = 0x40;
+  bytes.replace(0x40, 4, "PE\0\0", 4);
+  return bytes.replace(0x44, 2, reinterpret_cast<const char*>(&machine), 2);
+}
+
+TEST(ProgramMachine, ReadsThePeHeaderAndIsUnknownForAnythingElse) {
+  bwtest::ScratchDir dir;
+  const std::pair<std::string, WORD> cases[] = {
+      {PeHeader(IMAGE_FILE_MACHINE_I386), IMAGE_FILE_MACHINE_I386},
+      {PeHeader(IMAGE_FILE_MACHINE_AMD64), IMAGE_FILE_MACHINE_AMD64},
+      {"@echo off\r\n", 0},
+      {PeHeader(IMAGE_FILE_MACHINE_I386).replace(0x40, 2, "NE"), 0},  // a DOS or 16-bit program
+      {PeHeader(IMAGE_FILE_MACHINE_AMD64).substr(0, 0x45), 0},        // cut in the PE header
+      {PeHeader(IMAGE_FILE_MACHINE_AMD64).substr(0, 0x3E), 0},        // cut before it
+  };
+  int n = 0;
+  for (const auto& [bytes, machine] : cases) {
+    const std::string file = dir / std::to_string(n++);
+    ASSERT_NO_FATAL_FAILURE(bwtest::WriteFileBytes(file, bytes));
+    EXPECT_EQ(ProgramMachine(file), machine) << n;
+  }
+  EXPECT_EQ(ProgramMachine(dir / "missing"), 0);
+}

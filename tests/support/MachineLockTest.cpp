@@ -33,4 +33,13 @@ TEST(TakeMachineLock, RefusedWhileHeldFreeWhenItsHolderDied) {
   EXPECT_TRUE(bw::TakeMachineLock(name));
 }
 
+// A name that exists but cannot be opened as the lock (here an event holds it) is another
+// run's as far as the lock can tell.
+TEST(TakeMachineLock, ANameHeldByAnotherKindOfObjectIsRefused) {
+  const std::string name = "bootwright-test-event-" + std::to_string(GetCurrentProcessId());
+  const bw::UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, ("Global\\" + name).c_str()));
+  ASSERT_TRUE(event);
+  EXPECT_FALSE(bw::TakeMachineLock(name));
+}
+
 }  // namespace

@@ -1,7 +1,6 @@
 // The child's output pipe alone; the test writes as the child and as a grandchild.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 #include "pipeline/ChildOutput.h"
@@ -32,13 +31,24 @@ bw::UniqueHandle ChildWrote(ChildOutput& output, std::size_t bytes) {
   return heir;
 }
 
-TEST(ChildOutput, HeadHoldsTheFirstBytesTheChildWrote) {
-  for (std::size_t bytes : {0, 10, 70000}) {
-    SCOPED_TRACE(bytes);
+// All of it while it fits into head and tail; beyond that the head, the count of what is left
+// out, and the tail.
+TEST(ChildOutput, ShowsTheHeadAndTheTailOfWhatTheChildWrote) {
+  const struct {
+    std::size_t bytes;
+    std::size_t leftOut;
+  } cases[] = {{0, 0}, {10, 0}, {65535, 0}, {65535 + 4096, 0}, {65535 + 4097, 1}, {70000, 369}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
     ChildOutput output;
-    ChildWrote(output, bytes).reset();  // no grandchild: the pipe breaks
+    ChildWrote(output, c.bytes).reset();  // no grandchild: the pipe breaks
     output.Finish(100, [] { return false; });
-    EXPECT_EQ(output.Head(), Pattern(std::min(bytes, ChildOutput::kMaxHead)));
+    const std::string all = Pattern(c.bytes);
+    EXPECT_EQ(output.Shown(), c.leftOut == 0
+                                  ? all
+                                  : all.substr(0, 65535) + "\r\n... " + std::to_string(c.leftOut) +
+                                        " bytes of output left out ...\r\n" +
+                                        all.substr(c.bytes - 4096));
   }
 }
 
@@ -73,8 +83,8 @@ TEST(ChildOutput, FinishDoesNotWaitForAGrandchild) {
     if (c.stopAt != 0) {
       EXPECT_EQ(asks, c.stopAt);
     }
-    EXPECT_EQ(output.Head().substr(0, 10), "0123456789");
-    EXPECT_EQ(output.Head().size() > 10, c.writes);
+    EXPECT_EQ(output.Shown().substr(0, 10), "0123456789");
+    EXPECT_EQ(output.Shown().size() > 10, c.writes);
   }
 }
 

@@ -63,17 +63,19 @@ TEST_F(RunCommand, LogsTheCommandThenItsOutputInOneEntry) {
   EXPECT_EQ(view.lines.at(3), "");
 }
 
-TEST_F(RunCommand, ShowsOnlyTheFirst65535Bytes) {
+TEST_F(RunCommand, ShowsTheFirst65535BytesAndTheLast4096) {
   tasks.RunCommand(ChildCommand("out 70000"), 5, SW_HIDE);
   ASSERT_EQ(view.Entries().size(), 2u);
-  EXPECT_EQ(view.Entries()[1].size(), 65535u);
-  EXPECT_EQ(view.Entries()[1], Pattern(65535));
+  EXPECT_EQ(view.Entries()[1], Pattern(65535) + "\r\n... 369 bytes of output left out ...\r\n" +
+                                   Pattern(70000).substr(70000 - 4096));
 }
 
 TEST_F(RunCommand, SixteenMegabytesOfOutputDoNotBlockTheChild) {
   tasks.RunCommand(ChildCommand("out 16777216"), 5, SW_HIDE);
   ASSERT_EQ(view.Entries().size(), 2u);
-  EXPECT_EQ(view.Entries()[1], Pattern(65535));
+  EXPECT_EQ(view.Entries()[1], Pattern(65535) +
+                                   "\r\n... 16707585 bytes of output left out ...\r\n" +
+                                   Pattern(16777216).substr(16777216 - 4096));
 }
 
 TEST_F(RunCommand, ConvertsOemBytesPastANul) {
@@ -250,11 +252,13 @@ TEST_F(WaitForTask, CancelPressedBeforeTheWaitActsAtItsFirstPoll) {
 // Downloads from the local server that CTest keeps up for these tests.
 struct DownloadFile : Tasks {
   std::string base;
+  bwtest::ScratchDir work{"work"};
   void SetUp() override {
     Tasks::SetUp();
     base = bwtest::HttpBase(BW_TASKS_HTTP_STATE);
     ASSERT_FALSE(base.empty()) << "the test HTTP server is not running (CTest starts it)";
     fields.DownloadedFile = "earlier.exe";
+    fields.WorkDir = work.Path();
   }
   // The message of the EAbort that the download ends with.
   std::string Failure(const std::string& url) {
@@ -266,16 +270,24 @@ struct DownloadFile : Tasks {
   }
 };
 
-TEST_F(DownloadFile, SignedFileLandsInTheCache) {
+// The checked file runs from its copy in the working folder, made anew by every download; a
+// copy that cannot be made fails with its path.
+TEST_F(DownloadFile, SignedFileIsCopiedIntoTheDownloadsFolder) {
   const std::string url = base + "bw_task_child_signed.exe";
-  tasks.DownloadFile(url, 5, kPublisher);
-  EXPECT_EQ(view.Entries(), std::vector<std::string>{"Downloading " + url + " ..."});
-  EXPECT_EQ(fields.DownloadUrl, url);
-  ASSERT_NE(fields.DownloadedFile, "earlier.exe");
-  EXPECT_NE(fields.DownloadedFile.find("bw_task_child_signed"), std::string::npos);
-  EXPECT_EQ(bwtest::ReadFileBytes(fields.DownloadedFile),
-            bwtest::ReadFileBytes(bwtest::BinDir() + "\\bw_task_child_signed.exe"));
-  ExpectIdle();
+  for (int round = 0; round < 2; ++round) {
+    view.lines.clear();
+    tasks.DownloadFile(url, 5, kPublisher);
+    EXPECT_EQ(view.Entries(), std::vector<std::string>{"Downloading " + url + " ..."});
+    EXPECT_EQ(fields.DownloadUrl, url);
+    EXPECT_EQ(fields.DownloadedFile, work / "Downloads\\bw_task_child_signed.exe");
+    EXPECT_EQ(bwtest::ReadFileBytes(fields.DownloadedFile),
+              bwtest::ReadFileBytes(bwtest::BinDir() + "\\bw_task_child_signed.exe"));
+    ExpectIdle();
+  }
+  const std::string blocked = work / "Downloads\\bw_task_child_slow.exe";
+  ASSERT_TRUE(bw::ForceDirectories(blocked));
+  EXPECT_EQ(Failure(base + "bw_task_child_slow.exe"),
+            bw::ComposeErrorMessage(ERROR_ACCESS_DENIED, {blocked}));
 }
 
 TEST_F(DownloadFile, RefusedPortGivesTheServiceCode) {
@@ -415,6 +427,8 @@ TEST_F(DownloadFile, AbandonAndExit) {
 TEST_F(Tasks, NoHandleLeaksOverAHundredCommandsAndDownloads) {
   const std::string base = bwtest::HttpBase(BW_TASKS_HTTP_STATE);
   ASSERT_FALSE(base.empty());
+  const bwtest::ScratchDir work("work");
+  fields.WorkDir = work.Path();
   auto round = [&](int i) {
     // Odd rounds take the failing paths: a non-zero exit, an unsigned file.
     try {
