@@ -94,15 +94,12 @@ stop_wizard() {
   wineserver -w
 }
 
-# A machine with the product "installed" in a folder named by the registry view of its key,
-# the kit in the working folder and the console tools of both architectures.
+# A machine with the product "installed" (a 32-bit worker in C:\TXB32, a 64-bit one in
+# C:\TXB64), the kit in the working folder and the console tools of both architectures.
 stage_machine() {
-  wine_q reg delete "$uninstall" /reg:64 /f
-  wine_q reg delete "$uninstall" /reg:32 /f
-  for view in 32 64; do
-    mkdir -p "$c/TXB$view"
-    cp "$bin32/standins/TXBWorker.exe" "$c/TXB$view/"
-  done
+  mkdir -p "$c/TXB32" "$c/TXB64"
+  cp "$bin32/standins/TXBWorker.exe" "$c/TXB32/"
+  cp "$bin64/standins/TXBWorker.exe" "$c/TXB64/"
   wine_q "$bin32/standins/adksetup.exe" /features OptionId.DeploymentTools /installpath "$work\\ADK" /q
   wine_q "$bin32/standins/adkwinpesetup.exe" /features OptionId.WindowsPreinstallationEnvironment \
     /installpath "$work\\ADK" /q
@@ -112,20 +109,21 @@ stage_machine() {
   done
 }
 
-# One ISO run through the window: <view of the key> <iso name> [wizard switches].
+# One ISO run through the window, its log in $out/<name>.txt:
+#   iso_run <name> <registry view of the key> <worker folder> <text the run logs> [switches]
 iso_run() {
-  local view="$1" iso="$2"
-  shift 2
+  local name="$1" view="$2" folder="$3" expected="$4"
+  shift 4
   wine_q reg delete "$uninstall" /reg:64 /f
   wine_q reg delete "$uninstall" /reg:32 /f
-  wine_q reg add "$uninstall" /reg:"$view" /v InstallLocation /d "C:\\TXB$view" /f
-  rm -f "$work_unix/TXB/TXBWorker.exe" "$c/$iso" "$out/arch.txt"
+  wine_q reg add "$uninstall" /reg:"$view" /v InstallLocation /d "$folder" /f
+  rm -f "$work_unix/TXB/TXBWorker.exe" "$c/$name.iso" "$out/arch.txt"
   start_wizard "$bin32/Bootwright.exe" "$@"
-  drive window 60000 click start waitlog Ready. 60000 settext iso "C:\\$iso" click start \
-    waitlog "Creating the boot image" 180000 waitidle 600000 || { stop_wizard; fail "no idle window"; return 1; }
-  drive log | tr -d '\r' >"$out/run-$view.txt"
+  drive window 60000 click start waitlog Ready. 60000 settext iso "C:\\$name.iso" click start \
+    waitlog "$expected" 180000 waitidle 600000 || { stop_wizard; fail "no idle window"; return 1; }
+  drive log | tr -d '\r' >"$out/$name.txt"
   stop_wizard
-  cat "$out/run-$view.txt" >>"$log"
+  cat "$out/$name.txt" >>"$log"
 }
 
 case_starts() {
@@ -140,28 +138,51 @@ case_starts() {
   ! grep -q 'Unhandled' "$log" || fail "$(grep -m1 'Unhandled' "$log")"
 }
 
-# Runs once for the 64-bit view (default medium) and once for the 32-bit view (/amd64).
+# The default medium, the key in the 64-bit view only. The elevated build runs no AutoRun.
 case_iso_run() {
+  local autorun='HKCU\Software\Microsoft\Command Processor'
   stage_machine
   export BW_ARCH_RECORD="$(winepath -w "$out/arch.txt")"
-  iso_run 64 x86.iso || return 1
-  cp "$out/run-64.txt" "$out/default-run.txt"
-  grep -q 'DONE!' "$out/run-64.txt" || { fail "no DONE!"; return 1; }
-  grep -q '^Executing "C:\\windows\\Sysnative\\cmd.exe" /c ""C:\\Program Files (x86)\\Tessel Software\\Bootwright\\bwrs.bat" ISO "C:\\x86.iso" x86"' \
-    "$out/run-64.txt" || { fail "the build was not started through Sysnative\\cmd.exe"; return 1; }
+  wine_q reg add "$autorun" /v AutoRun /d 'echo AUTORUN-RAN' /f
+  iso_run x86 64 'C:\TXB32' "Creating the boot image"
+  local rc=$?
+  wine_q reg delete "$autorun" /v AutoRun /f
+  [ "$rc" -eq 0 ] || return 1
+  grep -q 'DONE!' "$out/x86.txt" || { fail "no DONE!"; return 1; }
+  grep -q '^Executing "C:\\windows\\Sysnative\\cmd.exe" /d /c ""C:\\Program Files (x86)\\Tessel Software\\Bootwright\\bwrs.bat" ISO "C:\\x86.iso" x86"' \
+    "$out/x86.txt" || { fail "the build was not started through Sysnative\\cmd.exe /d"; return 1; }
+  grep -q 'AUTORUN-RAN' "$out/x86.txt" && { fail "the interpreter ran AutoRun"; return 1; }
   local arch
   arch="$(tr -d '\r ' <"$out/arch.txt" 2>/dev/null)"
   [ "$arch" = "AMD64" ] || { fail "the script ran with PROCESSOR_ARCHITECTURE=$arch"; return 1; }
   [ -s "$c/x86.iso" ] || fail "no C:\\x86.iso"
 }
 
+# The /amd64 medium, the key in the 32-bit view only; on a Windows 10 it also takes this
+# computer's storage driver along.
 case_registry_views() {
-  # The 64-bit view was the default run's; now the 32-bit one, on an /amd64 run.
-  grep -q 'TXB Worker is missing' "$out/default-run.txt" && { fail "64-bit view: not found"; return 1; }
-  iso_run 32 amd64.iso /amd64 || return 1
-  cp "$out/run-32.txt" "$out/amd64-run.txt"
-  grep -q 'TXB Worker is missing' "$out/amd64-run.txt" && { fail "32-bit view: not found"; return 1; }
-  grep -q 'DONE!' "$out/amd64-run.txt" || fail "the /amd64 run did not reach DONE!"
+  grep -q 'TXB Worker is missing' "$out/x86.txt" && { fail "64-bit view: not found"; return 1; }
+  wine_q reg add 'HKCU\Software\Wine' /v Version /d win10 /f
+  printf '[Version]\r\nClass=SCSIAdapter\r\n[SourceDisksFiles]\r\nvmd.sys=1\r\n' >"$c/windows/inf/oem1.inf"
+  echo driver >"$c/windows/inf/vmd.sys"
+  cp "$bin64/standins/pnputil.exe" "$c/windows/system32/pnputil.exe"
+  iso_run amd64 32 'C:\TXB64' "Creating the boot image" /amd64
+  local rc=$?
+  wine_q reg delete 'HKCU\Software\Wine' /v Version /f
+  rm -f "$c/windows/inf/oem1.inf" "$c/windows/inf/vmd.sys"
+  [ "$rc" -eq 0 ] || return 1
+  grep -q 'TXB Worker is missing' "$out/amd64.txt" && { fail "32-bit view: not found"; return 1; }
+  grep -q 'DONE!' "$out/amd64.txt" || { fail "the /amd64 run did not reach DONE!"; return 1; }
+  ! grep -q 'The system cannot find the path specified' "$out/amd64.txt" ||
+    fail "the native interpreter looked for a folder it has not"
+}
+
+# A 32-bit worker cannot start on a 64-bit medium: the run stops before the build.
+case_worker_suits_medium() {
+  local line="The backup worker $work\\TXB\\TXBWorker.exe is a 32-bit program; a 64-bit medium cannot start it. Start Bootwright without /amd64."
+  iso_run mismatch 64 'C:\TXB32' "The backup worker" /amd64 || return 1
+  grep -qxF "$line" "$out/mismatch.txt" || { fail "no line: $line"; return 1; }
+  ! grep -q 'Creating the boot image' "$out/mismatch.txt" || fail "the build ran"
 }
 
 case_console_tools() {
@@ -179,6 +200,13 @@ case_console_tools() {
       [ "$machine" = "$want" ] || { fail "$iso medium: $tool is ${machine:-missing}"; return 1; }
     done
   done
+}
+
+case_host_drivers() {
+  local line="Adding this computer's storage and network drivers (1) to the image."
+  grep -qF "$line" "$out/x86.txt" && { fail "the x86 medium took the x64 machine's drivers"; return 1; }
+  grep -qF "$line" "$out/amd64.txt" || { fail "no line: $line"; return 1; }
+  [ -e "$out/image-amd64/wim/Windows/INF/oem1.inf" ] || fail "no oem1.inf in the amd64 image"
 }
 
 # The i686 test programs, each in one process: <program> [gtest filter].
@@ -210,6 +238,8 @@ run_case starts case_starts
 run_case iso-run-in-native-interpreter case_iso_run
 run_case registry-views case_registry_views
 run_case console-tools-per-architecture case_console_tools
+run_case host-drivers-on-amd64-medium case_host_drivers
+run_case worker-must-suit-the-medium case_worker_suits_medium
 run_case first-run-downloads case_first_run
 run_case planted-dlls case_planted_dlls
 for program in ${BW_WOW64_PROGRAMS:-support_tests tasks_tests pipeline_mediarun_tests}; do
