@@ -945,6 +945,7 @@ TEST_F(MediaRunTest, ThisComputersDriversGoInForAMediumOfItsOwnArchitecture) {
     const std::string own =
         WorkDir() + "\\Drivers\\" + (c.imageType == 0 ? "amd64" : "x86") + "\\This computer";
     ASSERT_NO_FATAL_FAILURE(PutFile(own + "\\earlier\\old.inf"));
+    ASSERT_NO_FATAL_FAILURE(PutFile(Worker(), WorkerBuiltFor(c.imageType == 0 ? x64 : x86)));
     system.native = c.native;
     system.build = c.build;
     system.wow64 = c.wow64;
