@@ -9,6 +9,7 @@
 #include "Machine.h"
 #include "ServedMachine.h"
 #include "common/TestSupport.h"
+#include "pipeline/MediaRun.h"
 
 namespace {
 
@@ -66,6 +67,13 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
   const std::string winpeCommand =
       "\" /features OptionId.WindowsPreinstallationEnvironment /installpath \"" + workDir +
       "\\ADK\"";
+  // Under WOW64 the script runs in the native interpreter.
+  std::string build = "\"" + workDir + "\\bwrs.bat\" ISO \"" + iso + "\" " + bwtest::kStandinMedium;
+  if (bw::RealSystem().IsWow64()) {
+    build = "\"" + bw::RealSystem().WindowsDirectory() + "\\Sysnative\\cmd.exe\" /d /c \"" + build +
+            "\"";
+  }
+  build = "Executing " + build + " ...";
   std::vector<std::string> expected;
   Entry(expected, "TXB Worker is missing.");
   Entry(expected, "Downloading " + base_ + "standins/Txb6Inst.exe ...");
@@ -92,8 +100,7 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
   Output(expected, "Installing OptionId.WindowsPreinstallationEnvironment into " + workDir +
                        "\\ADK\\Assessment and Deployment Kit");
   Entry(expected, "Creating the boot image....");
-  Entry(expected, "Executing \"" + workDir + "\\bwrs.bat\" ISO \"" + iso + "\" " +
-                      bwtest::kStandinMedium + " ...");
+  Entry(expected, build);
   ASSERT_GE(lines.size(), expected.size());
   const std::vector<std::string> head(lines.begin(), lines.begin() + expected.size());
   EXPECT_EQ(Joined(head), Joined(expected));
@@ -120,8 +127,7 @@ TEST_F(FirstRun, ABareMachineGetsEverythingAndTheNextRunOnlyBuilds) {
   ASSERT_GE(second.size(), 4u) << app.Log();
   EXPECT_EQ(second[0], "Creating the boot image....");
   EXPECT_EQ(second[1], "");
-  EXPECT_EQ(second[2], "Executing \"" + workDir + "\\bwrs.bat\" ISO \"" + iso + "\" " +
-                           bwtest::kStandinMedium + " ...");
+  EXPECT_EQ(second[2], build);
   EXPECT_EQ(second[3], "");
   EXPECT_NE(app.Log().find("DONE!"), std::string::npos) << app.Log();
   EXPECT_EQ(app.Log().find("Downloading"), std::string::npos) << app.Log();

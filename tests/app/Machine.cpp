@@ -141,7 +141,9 @@ void ServeDownloads(bwtest::ScopedEnv& env, const std::string& base) {
   env.Set("BW_TEST_ADK_URL", base + "standins/adksetup.exe");
   env.Set("BW_TEST_WINPE_URL", base + "standins/adkwinpesetup.exe");
   env.Set("BW_WORKER_SOURCE", Standin("TXBWorker.exe"));
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+  // The run looks in both registry views; under WOW64 they are two keys.
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0);
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY, 0);
 }
 
 bool Idle(const bwdrive::App& app, std::string& why) {

@@ -1126,8 +1126,9 @@ TEST_F(MediaRunTest, ExtractResourceWritesTheCarriedBytes) {
 }
 
 TEST(GetSpecialFolder, ProgramFiles) {
-  // This test program is 64-bit; the product, 32-bit, gets the x86 folder instead.
-  EXPECT_EQ(GetSpecialFolder(CSIDL_PROGRAM_FILES), "C:\\Program Files");
+  // A 32-bit program on a 64-bit Windows, the product among them, gets the x86 folder.
+  EXPECT_EQ(GetSpecialFolder(CSIDL_PROGRAM_FILES),
+            RealSystem().IsWow64() ? "C:\\Program Files (x86)" : "C:\\Program Files");
   EXPECT_EQ(GetSpecialFolder(0x7E), "");
 }
 
