@@ -93,9 +93,11 @@ TEST(Wow64, IsWow64WithoutWithAndWithFailingEntry) {
   EXPECT_FALSE(bw::IsWow64());
   bw::InitWow64();
   ASSERT_NE(bw::pIsWow64Process, nullptr);
-  EXPECT_FALSE(bw::IsWow64());  // this is a 64-bit process
+  // The tests run in a 64-bit prefix: a 32-bit build of them runs under WOW64.
+  const bool wow64 = sizeof(void*) == 4;
+  EXPECT_EQ(bw::IsWow64(), wow64);
   const std::string path = "C:\\windows\\system32\\x.exe";
-  EXPECT_EQ(bw::MapSysnativePath(path), path);
+  EXPECT_EQ(bw::MapSysnativePath(path), wow64 ? "C:\\windows\\Sysnative\\x.exe" : path);
 
   bw::pIsWow64Process = FailingIsWow64Process;
   EXPECT_TRUE(bwtest::RaisesOSError([&] { bw::MapSysnativePath(path); }, ERROR_ACCESS_DENIED,

@@ -117,7 +117,7 @@ TEST(StartupSections, RealStartAndExitUnderWine) {
     EXPECT_NE(bw::wine_get_unix_file_name, nullptr);
     EXPECT_FALSE(bw::IsServerProcess);
     ASSERT_NE(bw::pIsWow64Process, nullptr);
-    EXPECT_FALSE(bw::IsWow64());  // a 64-bit process
+    EXPECT_EQ(bw::IsWow64(), sizeof(void*) == 4);  // a 64-bit prefix
     EXPECT_NE(bw::pDuplicateTokenEx, nullptr);
     EXPECT_NE(bw::pConvertSidToStringSidA, nullptr);
     EXPECT_NE(bw::pConvertStringSecurityDescriptorToSecurityDescriptorA, nullptr);
