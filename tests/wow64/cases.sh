@@ -138,13 +138,17 @@ stage_machine() {
   done
 }
 
+clear_key() {
+  wine_q reg delete "$uninstall" /reg:64 /f
+  wine_q reg delete "$uninstall" /reg:32 /f
+}
+
 # One ISO run through the window, its log in $out/<name>.txt:
 #   iso_run <name> <registry view of the key> <worker folder> <text the run logs> [switches]
 iso_run() {
   local name="$1" view="$2" folder="$3" expected="$4"
   shift 4
-  wine_q reg delete "$uninstall" /reg:64 /f
-  wine_q reg delete "$uninstall" /reg:32 /f
+  clear_key
   wine_q reg add "$uninstall" /reg:"$view" /v InstallLocation /d "$folder" /f
   rm -f "$work_unix/TXB/TXBWorker.exe" "$c/$name.iso" "$out/arch.txt"
   start_wizard "$bin32/Bootwright.exe" "$@"
@@ -211,8 +215,7 @@ case_worker_suits_medium() {
   local line="The backup worker $work\\TXB\\TXBWorker.exe is a 32-bit program; a 64-bit medium cannot start it. Start Bootwright without /amd64."
   iso_run mismatch 64 'C:\TXB32' "The backup worker" /amd64
   local rc=$?
-  # The test programs below stage their own product.
-  wine_q reg delete "$uninstall" /reg:64 /f
+  clear_key  # the test programs below stage their own product
   [ "$rc" -eq 0 ] || return 1
   grep -qxF "$line" "$out/mismatch.txt" || { fail "no line: $line"; return 1; }
   ! grep -q 'Creating the boot image' "$out/mismatch.txt" || fail "the build ran"
